@@ -1,0 +1,90 @@
+#include "runner.h"
+
+#include <stdexcept>
+
+namespace {
+
+struct Handle {
+    HANDLE h = nullptr;
+    ~Handle() { if (h && h != INVALID_HANDLE_VALUE) CloseHandle(h); }
+};
+
+[[noreturn]] void fail(const char *what)
+{
+    throw std::runtime_error(std::string(what) + " failed with " + std::to_string(GetLastError()));
+}
+
+// Reads what is in the pipe now, without waiting for more: Wine's helper processes may
+// hold a pipe's write end open, so end-of-file cannot be relied on.
+void drain(HANDLE pipe, std::string &into)
+{
+    DWORD available = 0;
+    while (PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+        char buffer[4096];
+        DWORD read = 0;
+        if (!ReadFile(pipe, buffer, available < sizeof buffer ? available : sizeof buffer, &read, nullptr) || read == 0)
+            return;
+        into.append(buffer, read);
+    }
+}
+
+void makePipe(Handle &readEnd, Handle &writeEnd)
+{
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    if (!CreatePipe(&readEnd.h, &writeEnd.h, &inheritable, 0))
+        fail("CreatePipe");
+    SetHandleInformation(readEnd.h, HANDLE_FLAG_INHERIT, 0);
+}
+
+} // namespace
+
+ProgramRun runProgram(const std::string &program, const std::string &commandLine,
+                      const std::string &directory, DWORD timeoutMs)
+{
+    Handle outRead, outWrite, errRead, errWrite, input;
+    makePipe(outRead, outWrite);
+    makePipe(errRead, errWrite);
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    input.h = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0, nullptr);
+    if (input.h == INVALID_HANDLE_VALUE)
+        fail("CreateFile(NUL)");
+
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input.h;
+    startup.hStdOutput = outWrite.h;
+    startup.hStdError = errWrite.h;
+    PROCESS_INFORMATION process{};
+    std::string mutableLine = commandLine;
+    if (!CreateProcessA(program.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        directory.empty() ? nullptr : directory.c_str(), &startup, &process))
+        fail("CreateProcess");
+    Handle processHandle{process.hProcess}, threadHandle{process.hThread};
+
+    ProgramRun run;
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (WaitForSingleObject(process.hProcess, 10) == WAIT_TIMEOUT) {
+        drain(outRead.h, run.out);
+        drain(errRead.h, run.err);
+        if (GetTickCount64() > deadline) {
+            TerminateProcess(process.hProcess, ERROR_TIMEOUT);
+            WaitForSingleObject(process.hProcess, INFINITE);
+            run.timedOut = true;
+            break;
+        }
+    }
+    // Everything the program wrote is in the pipes once it has exited.
+    drain(outRead.h, run.out);
+    drain(errRead.h, run.err);
+    GetExitCodeProcess(process.hProcess, &run.status);
+    return run;
+}
+
+std::string ownDirectory()
+{
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string directory(path, length);
+    return directory.substr(0, directory.find_last_of('\\') + 1);
+}

@@ -1,0 +1,23 @@
+// Runs a Windows program as a script or a console would, and gives back exactly what it
+// wrote and the full 32-bit exit status (Wine hands only the low 8 bits on to Linux).
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+struct ProgramRun {
+    std::string out;     // stdout, byte for byte
+    std::string err;     // stderr, byte for byte
+    DWORD status = 0;    // GetExitCodeProcess
+    bool timedOut = false;
+};
+
+// Starts `program` with exactly `commandLine` as its command line (program name included),
+// an empty stdin and `directory` as its working directory (empty: the caller's), and
+// ends it if it runs longer than `timeoutMs`.
+ProgramRun runProgram(const std::string &program, const std::string &commandLine,
+                      const std::string &directory = {}, DWORD timeoutMs = 60000);
+
+// The folder this test program was started from, with a trailing backslash.
+std::string ownDirectory();
