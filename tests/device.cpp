@@ -5,6 +5,7 @@
 #include <devguid.h>
 #include <setupapi.h>
 
+#include <cstdio>
 #include <stdexcept>
 
 namespace {
