@@ -3,10 +3,10 @@
 // status, and exactly what it handed the installer.
 
 #include "runner.h"
+#include "standin_log.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -22,19 +22,11 @@ struct InstallerAnswer {
 };
 constexpr InstallerAnswer installed{TRUE, 0, FALSE};
 
-// The one line the stand-in logs per call; strings are hex bytes in quotes.
+// The one line the stand-in logs for a call as the command must make it.
 std::string expectedCall(const std::string &hardwareId, const std::string &infPath)
 {
-    auto hex = [](const std::string &text) {
-        std::string out = "\"";
-        for (unsigned char c : text) {
-            char pair[3];
-            std::snprintf(pair, sizeof pair, "%02x", c);
-            out += pair;
-        }
-        return out + "\"";
-    };
-    return "parent=null hardware_id=" + hex(hardwareId) + " inf_path=" + hex(infPath) + " flags=1 reboot=set\n";
+    return "parent=null hardware_id=" + loggedString(hardwareId.c_str()) + " inf_path=" +
+           loggedString(infPath.c_str()) + " flags=1 reboot=set\n";
 }
 
 struct Case {

@@ -6,9 +6,10 @@
 //   NEWDEV_STANDIN_LAST_ERROR  last-error code left behind (default 0)
 //   NEWDEV_STANDIN_REBOOT      value written to the reboot indicator (default 0)
 
+#include "standin_log.h"
+
 #include <windows.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -27,27 +28,13 @@ DWORD scripted(const char *name, DWORD fallback)
     return value.empty() ? fallback : static_cast<DWORD>(std::strtoul(value.c_str(), nullptr, 0));
 }
 
-// Strings are logged as hex so that every byte, and a null pointer, can be told apart.
-std::string hex(const char *text)
-{
-    if (!text)
-        return "null";
-    std::string out = "\"";
-    for (const char *p = text; *p; ++p) {
-        char pair[3];
-        std::snprintf(pair, sizeof pair, "%02x", static_cast<unsigned char>(*p));
-        out += pair;
-    }
-    return out + "\"";
-}
-
 void recordCall(HWND parent, const char *hardwareId, const char *infPath, DWORD flags, BOOL *reboot)
 {
     std::string log = environment("NEWDEV_STANDIN_LOG");
     if (log.empty())
         return;
-    std::string line = std::string("parent=") + (parent ? "set" : "null") + " hardware_id=" + hex(hardwareId) +
-                       " inf_path=" + hex(infPath) + " flags=" + std::to_string(flags) +
+    std::string line = std::string("parent=") + (parent ? "set" : "null") + " hardware_id=" + loggedString(hardwareId) +
+                       " inf_path=" + loggedString(infPath) + " flags=" + std::to_string(flags) +
                        " reboot=" + (reboot ? "set" : "null") + "\n";
     HANDLE file = CreateFileA(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
