@@ -19,6 +19,16 @@
 // INF path holding * or ? is not a file pattern, so the start-up must not expand it.
 extern "C" {
 int _dowildcard = 0;
+
+// Administrators run this elevated, often straight from a download or temp folder, and
+// newdev.dll is not a KnownDLL: a copy planted beside the program would otherwise run
+// with their rights. From Windows 10 1607 on, the loader resolves every load-time import
+// from System32 alone when the load configuration says so; older Windows ignores the
+// field (Reserved1 in these headers, DependentLoadFlags in the loader's terms).
+extern const IMAGE_LOAD_CONFIG_DIRECTORY64 _load_config_used = {
+    .Size = sizeof(IMAGE_LOAD_CONFIG_DIRECTORY64),
+    .Reserved1 = LOAD_LIBRARY_SEARCH_SYSTEM32,
+};
 }
 
 int main(int argc, char *argv[])
