@@ -40,6 +40,10 @@ struct Case {
 
 std::ostream &operator<<(std::ostream &os, const Case &c) { return os << c.name; }
 
+// Longer than any short buffer a command might copy them into; the path is past MAX_PATH.
+const std::string longHardwareId = R"(ROOT\)" + std::string(300, 'H');
+const std::string longInfPath = R"(C:\drivers\)" + std::string(1000, 'd') + ".inf";
+
 const Case cases[] = {
     {"no_arguments", "", installed, "error: 1\r\n", 1, std::nullopt},
     {"one_argument", R"(ROOT\PNPDEMO)", installed, "error: 1\r\n", 1, std::nullopt},
@@ -47,6 +51,11 @@ const Case cases[] = {
     {"installed", R"(ROOT\PNPDEMO C:\drivers\demo.inf)", installed, "success\r\n", 0,
      {{R"(ROOT\PNPDEMO)", R"(C:\drivers\demo.inf)"}}},
     {"installed_restart_required", R"(ROOT\PNPDEMO C:\drivers\demo.inf)", {TRUE, 0, TRUE}, "success\r\n", 0,
+     {{R"(ROOT\PNPDEMO)", R"(C:\drivers\demo.inf)"}}},
+    // Any nonzero BOOL is success, not only TRUE.
+    {"installed_answering_2", R"(ROOT\PNPDEMO C:\drivers\demo.inf)", {2, 0, FALSE}, "success\r\n", 0,
+     {{R"(ROOT\PNPDEMO)", R"(C:\drivers\demo.inf)"}}},
+    {"installed_answering_negative", R"(ROOT\PNPDEMO C:\drivers\demo.inf)", {-1, 0, FALSE}, "success\r\n", 0,
      {{R"(ROOT\PNPDEMO)", R"(C:\drivers\demo.inf)"}}},
     {"installed_leaving_a_stale_error", R"(ROOT\PNPDEMO C:\drivers\demo.inf)", {TRUE, ERROR_FILE_NOT_FOUND, FALSE},
      "success\r\n", 0, {{R"(ROOT\PNPDEMO)", R"(C:\drivers\demo.inf)"}}},
@@ -69,13 +78,22 @@ const Case cases[] = {
      "success\r\n", 0, {{R"(PCI\VEN_8086&DEV_1234)", R"(C:\Program Files\Drivers\net card.inf)"}}},
     // Run in a folder of .exe and .dll files: expanding either pattern would change it.
     {"wildcards_passed_literally", R"(*.exe ?ewdev.dll)", installed, "success\r\n", 0, {{"*.exe", "?ewdev.dll"}}},
+    {"spaces_kept", R"("  ROOT\PNPDEMO " " C:\drivers\demo.inf  ")", installed, "success\r\n", 0,
+     {{R"(  ROOT\PNPDEMO )", R"( C:\drivers\demo.inf  )"}}},
+    {"long_arguments", longHardwareId + " " + longInfPath, installed, "success\r\n", 0, {{longHardwareId, longInfPath}}},
+    // Both reach the installer as their UTF-8 bytes, whatever the system's ANSI code page.
+    {"inf_path_in_german", R"(ROOT\PNPDEMO C:\Treiber\Gerät.inf)", installed, "success\r\n", 0,
+     {{R"(ROOT\PNPDEMO)", R"(C:\Treiber\Gerät.inf)"}}},
+    {"inf_path_in_cyrillic_and_japanese", R"(ROOT\PNPDEMO "C:\Драйверы\日本語 ドライバ\x.inf")", installed, "success\r\n",
+     0, {{R"(ROOT\PNPDEMO)", R"(C:\Драйверы\日本語 ドライバ\x.inf)"}}},
     {"never_swapped", R"(C:\drivers\demo.inf ROOT\PNPDEMO)", installed, "success\r\n", 0,
      {{R"(C:\drivers\demo.inf)", R"(ROOT\PNPDEMO)"}}},
 };
 
-class Command : public testing::TestWithParam<Case> {
+// The folder where a copy of the command sits beside the stand-in newdev.dll.
+class BesideTheStandIn : public testing::Test {
 protected:
-    const std::string folder = ownDirectory(); // the command's copy and the stand-in live here
+    const std::string folder = ownDirectory();
     const std::string log = folder + "standin-calls.log";
 
     void SetUp() override
@@ -91,10 +109,56 @@ protected:
         SetEnvironmentVariableA("NEWDEV_STANDIN_REBOOT", std::to_string(answer.reboot).c_str());
     }
 
+    ProgramRun run(const std::string &arguments)
+    {
+        return runProgram(folder + "pnpinstall.exe", arguments.empty() ? "pnpinstall" : "pnpinstall " + arguments,
+                          folder);
+    }
+
     std::string callsMade()
     {
         std::ifstream file(log, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(file), {});
+    }
+};
+
+// Windows 10 1607 and later resolve the command's imports from System32 only.
+DWORD windowsBuild()
+{
+    auto getVersion = reinterpret_cast<LONG(WINAPI *)(OSVERSIONINFOW *)>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlGetVersion")));
+    OSVERSIONINFOW version{sizeof version};
+    getVersion(&version);
+    return version.dwBuildNumber;
+}
+
+class PlantedNewdev : public BesideTheStandIn {};
+
+TEST_F(PlantedNewdev, IsNeverLoaded)
+{
+    if (underWine())
+        GTEST_SKIP() << "Wine 8 ignores the load configuration's DependentLoadFlags and loads a newdev.dll "
+                        "beside the program; only Windows 10 1607 and later can show that it is refused";
+    if (windowsBuild() < 14393)
+        GTEST_SKIP() << "Windows before 10 1607 ignores DependentLoadFlags";
+    answerWith(installed);
+
+    // The platform's own installer answers instead: the INF is not there.
+    ProgramRun result = run(R"(ROOT\PNPINSTALL_NO_SUCH_DEVICE C:\pnpinstall-no-such-folder\none.inf)");
+
+    ASSERT_FALSE(result.timedOut);
+    EXPECT_EQ(callsMade(), "") << "the newdev.dll beside the program was loaded";
+    EXPECT_NE(result.out, "success\r\n");
+}
+
+class Command : public BesideTheStandIn, public testing::WithParamInterface<Case> {
+protected:
+    void SetUp() override
+    {
+        if (!underWine())
+            GTEST_SKIP() << "Windows refuses the stand-in newdev.dll beside the program, as it should "
+                            "(PlantedNewdev.IsNeverLoaded); the stand-in answers only under Wine";
+        BesideTheStandIn::SetUp();
     }
 };
 
@@ -103,13 +167,12 @@ TEST_P(Command, Run)
     const Case &c = GetParam();
     answerWith(c.answer);
 
-    const std::string commandLine = c.arguments.empty() ? "pnpinstall" : "pnpinstall " + c.arguments;
-    ProgramRun run = runProgram(folder + "pnpinstall.exe", commandLine, folder);
+    ProgramRun result = run(c.arguments);
 
-    ASSERT_FALSE(run.timedOut);
-    EXPECT_EQ(run.out, c.out);
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.status, c.status) << std::hex << "0x" << run.status;
+    ASSERT_FALSE(result.timedOut);
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.status, c.status) << std::hex << "0x" << result.status;
     EXPECT_EQ(callsMade(), c.passed ? expectedCall(c.passed->first, c.passed->second) : "");
 }
 

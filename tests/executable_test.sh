@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
-# executable_test.sh OBJDUMP STRINGS EXE
-# Checks what the built executable declares in its own headers, import table and
-# resources, as objdump and strings read them from the file.
+# executable_test.sh EXE VERSION
+# Checks what the built executable declares in its headers, import table, load
+# configuration, debug directory and resources, as objdump, llvm-readobj, wrestool,
+# exiftool and xmllint read them from the file itself.
 set -euo pipefail
-[ $# -eq 3 ] || { echo "usage: executable_test.sh OBJDUMP STRINGS EXE" >&2; exit 2; }
-objdump=$1 strings=$2 exe=$3
+[ $# -eq 2 ] || { echo "usage: executable_test.sh EXE VERSION" >&2; exit 2; }
+exe=$1 version=$2
+objdump=x86_64-w64-mingw32-objdump readobj=llvm-readobj-16
+for tool in "$objdump" "$readobj" wrestool exiftool xmllint; do
+    command -v "$tool" >/dev/null || { echo "executable_test.sh: $tool is missing (scripts/install-packages)" >&2; exit 2; }
+done
 
 headers=$("$objdump" -p "$exe")
 # One "dll!function" line per import, DLL names in lower case.
@@ -12,7 +17,10 @@ imports=$(awk '/^The Import Tables/ { section = 1; next }
                /^The / { section = 0 }
                section && /^\tDLL Name:/ { dll = tolower($3); next }
                section && dll && /^\t[0-9a-f]+\t/ { print dll "!" $NF }' <<<"$headers")
-versioninfo=$("$strings" -el "$exe")
+load_config=$("$readobj" --coff-load-config "$exe")
+debug_directory=$("$readobj" --coff-debug-directory "$exe")
+resources=$(wrestool -l "$exe")
+manifest=$(wrestool -x --raw --type=24 --name=1 "$exe")
 
 failures=0
 field() { awk -v name="$1" '$1 == name { print $2 }' <<<"$headers"; }
@@ -22,7 +30,30 @@ check() { # description, then a command that succeeds when the declaration holds
 }
 has() { grep -qE -- "$2" <<<"$1"; }
 lacks() { ! grep -qE -- "$2" <<<"$1"; }
-c_string() { LC_ALL=C grep -qazFx -- "$1" "$exe"; } # NUL-terminated, exactly these bytes
+# A NUL-terminated string in the file that is exactly TEXT and a newline.
+c_line() { LC_ALL=C grep -qazP -- "\\A\\Q$1\\E\\n\\z" "$exe"; }
+# The load configuration's DependentLoadFlags (a WORD at 0x38) lies inside the
+# directory only when the directory's own Size field reaches past it.
+covers_dependent_load_flags() {
+    local size; size=$(awk '$1 == "Size:" { print $2 }' <<<"$load_config")
+    [ -n "$size" ] && (( size >= 0x3A ))
+}
+# A value in the manifest along a path of elements, each PREFIX:NAME with its namespace
+# below, ending in an element (its text) or an @attribute. Comments never match.
+declare -A ns=([v1]=urn:schemas-microsoft-com:asm.v1 [v3]=urn:schemas-microsoft-com:asm.v3
+               [ws]=http://schemas.microsoft.com/SMI/2019/WindowsSettings)
+manifest_value() {
+    local xpath= step
+    for step; do
+        case $step in
+            @*) xpath+=/$step ;;
+            *) xpath+="/*[local-name()='${step#*:}' and namespace-uri()='${ns[${step%%:*}]}']" ;;
+        esac
+    done
+    xmllint --xpath "string($xpath)" - <<<"$manifest" 2>/dev/null
+}
+execution_level=(v1:assembly v3:trustInfo v3:security v3:requestedPrivileges v3:requestedExecutionLevel)
+version_info() { exiftool -n -s -s -s "-$1" "$exe"; }
 
 check "PE32+ for x86-64"               has "$headers" $'file format pei-x86-64'
 check "PE32+ optional header"          test "$(field Magic)" = 020b
@@ -33,7 +64,11 @@ check "ASLR: dynamic base"             has "$headers" $'^\t+DYNAMIC_BASE$'
 check "ASLR: high-entropy VA"          has "$headers" $'^\t+HIGH_ENTROPY_VA$'
 check "ASLR: relocations kept"         has "$headers" $'^Entry 5 [0-9a-f]+ [0-9a-f]*[1-9a-f][0-9a-f]* Base Relocation'
 check "NX compatible"                  has "$headers" $'^\t+NX_COMPAT$'
+check "CET shadow-stack compatible"    has "$debug_directory" '^ +IMAGE_DLL_CHARACTERISTICS_EX_CET_COMPAT \(0x1\)$'
 check "no link time stamp"             has "$headers" $'^Time/Date\t+Thu Jan  1 00:00:00 1970$'
+check "load-time imports from System32 only: DependentLoadFlags 0x800" \
+    has "$load_config" '^ +DependentLoadFlags: 0x800$'
+check "load configuration large enough to hold DependentLoadFlags" covers_dependent_load_flags
 check "no delay-load imports"          has "$headers" $'^Entry d 0+ 0+ Delay Import Directory$'
 check "imports from exactly kernel32, msvcrt and newdev" \
     test "$(cut -d'!' -f1 <<<"$imports" | sort -u | tr '\n' ' ')" = "kernel32.dll msvcrt.dll newdev.dll "
@@ -43,15 +78,29 @@ check "kernel32.dll!GetLastError"      has "$imports" '^kernel32\.dll!GetLastErr
 check "no run-time lookup of functions" lacks "$imports" '!(LoadLibrary|GetProcAddress|GetModuleHandle)'
 check "msvcrt.dll!printf prints the line" has "$imports" '^msvcrt\.dll!printf$'
 check "no printf turned into puts"     lacks "$imports" '!puts$'
-check 'format string "success\n"'      c_string $'success\n'
-check 'format string "error: 1\n"'     c_string $'error: 1\n'
-check 'format string "error: %d\n"'    c_string $'error: %d\n'
-check "manifest resource"              has "$headers" '^018   Entry: ID: 0x000018'
-check "manifest requests asInvoker"    grep -qaF 'level="asInvoker"' "$exe"
-check "version resource"               has "$headers" '^010   Entry: ID: 0x000010'
-for field in FileDescription ProductName FileVersion ProductVersion LegalCopyright; do
-    check "version resource: $field"   has "$versioninfo" "^$field\$"
-done
+check 'format string "success\n"'      c_line 'success'
+check 'format string "error: 1\n"'     c_line 'error: 1'
+check 'format string "error: %d\n"'    c_line 'error: %d'
+
+check "one manifest, resource type 24 with ID 1" \
+    test "$(grep -c -- '--type=24 ' <<<"$resources")" = 1 -a -n "$(grep -- '^--type=24 --name=1 ' <<<"$resources")"
+check "manifest is well-formed XML"    xmllint --noout - <<<"$manifest"
+check "manifest: asInvoker"           test "$(manifest_value "${execution_level[@]}" @level)" = asInvoker
+check 'manifest: uiAccess="false"'     test "$(manifest_value "${execution_level[@]}" @uiAccess)" = false
+check "manifest: amd64"                test "$(manifest_value v1:assembly v1:assemblyIdentity @processorArchitecture)" = amd64
+check "manifest: UTF-8 as the process code page" \
+    test "$(manifest_value v1:assembly v3:application v3:windowsSettings ws:activeCodePage)" = UTF-8
+
+check "version resource, type 16 with ID 1" has "$resources" '^--type=16 --name=1 '
+check "version resource: an application (VFT_APP)"  test "$(version_info ObjectFileType)" = 1
+check "version resource: file version $version"     test "$(version_info FileVersionNumber)" = "$version.0"
+check "version resource: product version $version"  test "$(version_info ProductVersionNumber)" = "$version.0"
+check "version resource: FileVersion string"        test "$(version_info FileVersion)" = "$version"
+check "version resource: ProductVersion string"     test "$(version_info ProductVersion)" = "$version"
+check "version resource: OriginalFilename"          test "$(version_info OriginalFileName)" = pnpinstall.exe
+check "version resource: ProductName"               test "$(version_info ProductName)" = pnpinstall
+check "version resource: FileDescription"           test -n "$(version_info FileDescription)"
+check "version resource: LegalCopyright"            has "$(version_info LegalCopyright)" '^Copyright \(C\) [0-9]{4} The pnpinstall authors$'
 check "small: under 64 KiB"            test "$(stat -c %s "$exe")" -lt 65536
 
 [ "$failures" -eq 0 ] || { echo "$failures declaration(s) missing from $exe" >&2; exit 1; }

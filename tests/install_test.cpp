@@ -10,12 +10,11 @@
 #include <newdev.h>
 
 #include <map>
+#include <ostream>
 #include <string>
 #include <tuple>
 
 namespace {
-
-bool underWine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
 
 // A path in the build tree as Windows writes it in full; a Linux path, as a build
 // under Wine gives, is on Wine's drive Z:.
@@ -26,9 +25,9 @@ std::string windowsPath(std::string path)
     for (char &c : path)
         if (c == '/')
             c = '\\';
-    char full[MAX_PATH];
-    DWORD length = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
-    return std::string(full, length);
+    wchar_t full[MAX_PATH];
+    DWORD length = GetFullPathNameW(widen(path).c_str(), MAX_PATH, full, nullptr);
+    return narrow(std::wstring(full, length));
 }
 
 // A hardware ID that no earlier run can have left behind.
@@ -37,10 +36,12 @@ std::string freshHardwareId()
     return "ROOT\\PNPINSTALL_TEST_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(GetTickCount64());
 }
 
+bool exists(const std::string &path) { return GetFileAttributesW(widen(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+
 class Install : public testing::Test {
 protected:
     const std::string command = windowsPath(PNPINSTALL_EXE); // the built command, no stand-in beside it
-    const std::string inf = windowsPath(PNPDEMO_INF);
+    std::string inf = windowsPath(PNPDEMO_INF);
     const std::string hardwareId = freshHardwareId();
 
     void SetUp() override
@@ -50,8 +51,8 @@ protected:
         if (!underWine() && std::string(optIn) != "1")
             GTEST_SKIP() << "installs a driver on this machine: runs only under Wine, "
                             "or with PNPINSTALL_TEST_REAL_INSTALL=1 in a throwaway Windows VM";
-        ASSERT_NE(GetFileAttributesA(command.c_str()), INVALID_FILE_ATTRIBUTES) << command;
-        ASSERT_NE(GetFileAttributesA(inf.c_str()), INVALID_FILE_ATTRIBUTES) << inf;
+        ASSERT_TRUE(exists(command)) << command;
+        ASSERT_TRUE(exists(inf)) << inf;
     }
 
     void TearDown() override { removeDevices(hardwareId); }
@@ -59,7 +60,25 @@ protected:
     ProgramRun install(const std::string &id) { return runProgram(command, "pnpinstall " + id + " \"" + inf + "\""); }
 };
 
-TEST_F(Install, InstallsTheDriverOnTheMatchingDevice)
+// The same driver package in folders whose names hold a space, and characters from
+// scripts that no single ANSI code page has.
+struct InfFolder {
+    const char *name;
+    const char *inf;
+};
+
+std::ostream &operator<<(std::ostream &os, const InfFolder &folder) { return os << folder.name; }
+
+class InstallFrom : public Install, public testing::WithParamInterface<InfFolder> {
+protected:
+    void SetUp() override
+    {
+        inf = windowsPath(GetParam().inf);
+        Install::SetUp();
+    }
+};
+
+TEST_P(InstallFrom, InstallsTheDriverOnTheMatchingDevice)
 {
     // Its own fresh ID selects the device; the demo ID matches the INF's model.
     const std::string instanceId = registerDevice({hardwareId, "ROOT\\PNPDEMO"});
@@ -78,6 +97,11 @@ TEST_F(Install, InstallsTheDriverOnTheMatchingDevice)
     EXPECT_NE(devices[0].driver, "");
     EXPECT_EQ(devices[0].marker, "installed from pnpdemo.inf");
 }
+
+INSTANTIATE_TEST_SUITE_P(Folder, InstallFrom,
+                         testing::Values(InfFolder{"with_a_space", PNPDEMO_INF},
+                                         InfFolder{"in_cyrillic_and_japanese", PNPDEMO_INF_IN_ANY_LANGUAGE}),
+                         [](const testing::TestParamInfo<InfFolder> &info) { return std::string(info.param.name); });
 
 TEST_F(Install, ReportsWhatThePlatformSaysWhenNoDeviceMatches)
 {

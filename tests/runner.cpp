@@ -49,16 +49,16 @@ ProgramRun runProgram(const std::string &program, const std::string &commandLine
     if (input.h == INVALID_HANDLE_VALUE)
         fail("CreateFile(NUL)");
 
-    STARTUPINFOA startup{};
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = input.h;
     startup.hStdOutput = outWrite.h;
     startup.hStdError = errWrite.h;
     PROCESS_INFORMATION process{};
-    std::string mutableLine = commandLine;
-    if (!CreateProcessA(program.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                        directory.empty() ? nullptr : directory.c_str(), &startup, &process))
+    std::wstring mutableLine = widen(commandLine);
+    if (!CreateProcessW(widen(program).c_str(), mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        directory.empty() ? nullptr : widen(directory).c_str(), &startup, &process))
         fail("CreateProcess");
     Handle processHandle{process.hProcess}, threadHandle{process.hThread};
 
@@ -83,8 +83,32 @@ ProgramRun runProgram(const std::string &program, const std::string &commandLine
 
 std::string ownDirectory()
 {
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string directory(path, length);
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::string directory = narrow(std::wstring(path, length));
     return directory.substr(0, directory.find_last_of('\\') + 1);
 }
+
+std::wstring widen(const std::string &utf8)
+{
+    std::wstring utf16(utf8.size(), L'\0');
+    int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()),
+                                     utf16.data(), static_cast<int>(utf16.size()));
+    if (length == 0 && !utf8.empty())
+        fail("MultiByteToWideChar");
+    utf16.resize(length);
+    return utf16;
+}
+
+std::string narrow(const std::wstring &utf16)
+{
+    std::string utf8(utf16.size() * 3, '\0');
+    int length = WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), utf8.data(),
+                                     static_cast<int>(utf8.size()), nullptr, nullptr);
+    if (length == 0 && !utf16.empty())
+        fail("WideCharToMultiByte");
+    utf8.resize(length);
+    return utf8;
+}
+
+bool underWine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }

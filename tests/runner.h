@@ -15,9 +15,17 @@ struct ProgramRun {
 
 // Starts `program` with exactly `commandLine` as its command line (program name included),
 // an empty stdin and `directory` as its working directory (empty: the caller's), and
-// ends it if it runs longer than `timeoutMs`.
+// ends it if it runs longer than `timeoutMs`. All three are UTF-8 and reach Windows as
+// UTF-16, so no character is lost to the test program's own code page.
 ProgramRun runProgram(const std::string &program, const std::string &commandLine,
                       const std::string &directory = {}, DWORD timeoutMs = 60000);
 
-// The folder this test program was started from, with a trailing backslash.
+// The folder this test program was started from, with a trailing backslash, in UTF-8.
 std::string ownDirectory();
+
+// UTF-8 to UTF-16 and back, for the wide Windows functions.
+std::wstring widen(const std::string &utf8);
+std::string narrow(const std::wstring &utf16);
+
+// Wine's ntdll has an export of its own that Windows' lacks.
+bool underWine();
