@@ -48,6 +48,7 @@ git -C "$second" checkout -q README.md
 # Unsigned, twice.
 output=$(release "$first") && status=0 || status=$?
 check "unsigned release" test "$status" -eq 0
+[ "$status" -eq 0 ] || sed 's/^/  /' <<<"$output"
 check "unsigned release: says so" has "$(tail -1 <<<"$output")" 'UNSIGNED'
 output=$(release "$second") && status=0 || status=$?
 check "second unsigned release, elsewhere" test "$status" -eq 0
@@ -82,6 +83,7 @@ check "SBOM: each linked package is statically linked to the executable" \
 # Signed.
 output=$(PNPINSTALL_SIGN_PFX=$pfx PNPINSTALL_SIGN_PASSWORD=throwaway release "$first") && status=0 || status=$?
 check "signed release" test "$status" -eq 0
+[ "$status" -eq 0 ] || sed 's/^/  /' <<<"$output"
 check "signed release: says by whom" has "$(tail -1 <<<"$output")" 'signed by CN = pnpinstall test signer'
 mkdir "$work/run"
 signed=$work/run/pnpinstall.exe
@@ -99,12 +101,15 @@ check "the signed executable still behaves" \
     test "$outcomes" = "success 0 error: -536870389 -536870389 error: 1603 1603 error: 1 1 "
 output=$(release "$second" --verify "$zip") && status=0 || status=$?
 check "--verify accepts the signed zip" test "$status" -eq 0
+[ "$status" -eq 0 ] || sed 's/^/  /' <<<"$output"
 check "--verify: says it matches" has "$output" "matches commit $commit"
 (cd "$work/run" && mkdir "$name" && cp "$signed" "$name/" &&
     printf '\x90' | dd of="$name/pnpinstall.exe" bs=1 seek=$((0x500)) conv=notrunc status=none &&
     cp "$zip" tampered.zip && zip -q tampered.zip "$name/pnpinstall.exe")
 output=$(release "$second" --verify "$work/run/tampered.zip") && status=0 || status=$?
 check "--verify rejects an executable changed by one byte" test "$status" -ne 0
-check "--verify: says where it differs" has "$output" "does NOT match commit $commit: byte $((0x500 + 1)),"
+where="does NOT match commit $commit: its executable differs from byte $((0x500 + 1)) (offset 0x500)"
+check "--verify: says where it differs" has "$output" "$where"
+has "$output" "$where" || sed 's/^/  /' <<<"$output"
 
 [ "$failures" -eq 0 ] || { echo "$failures release check(s) failed" >&2; exit 1; }
