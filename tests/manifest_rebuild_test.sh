@@ -17,7 +17,7 @@ sleep 1 # a later modification time than the first build's outputs
 sed -i 's|</assembly>|<!-- edited --></assembly>|' "$work/pnpinstall/pnpinstall.manifest"
 build
 
-if wrestool -x --raw --type=24 --name=1 "$work/build/pnpinstall/pnpinstall.exe" | grep -qF '<!-- edited -->'; then
+if wrestool -x --raw --type=24 --name=1 "$work/build/pnpinstall/pnpinstall.exe" | grep -F '<!-- edited -->' >/dev/null; then
     echo "ok   an edited manifest is built into the executable"
 else
     echo "FAIL the executable still carries the manifest from before the edit" >&2
