@@ -25,10 +25,13 @@ int _dowildcard = 0;
 // with their rights. From Windows 10 1607 on, the loader resolves every load-time import
 // from System32 alone when the load configuration says so; older Windows ignores the
 // field (Reserved1 in these headers, DependentLoadFlags in the loader's terms).
-extern const IMAGE_LOAD_CONFIG_DIRECTORY64 _load_config_used = {
-    .Size = sizeof(IMAGE_LOAD_CONFIG_DIRECTORY64),
-    .Reserved1 = LOAD_LIBRARY_SEARCH_SYSTEM32,
-};
+// Every field but these two stays zero.
+extern constinit const IMAGE_LOAD_CONFIG_DIRECTORY64 _load_config_used = [] {
+    IMAGE_LOAD_CONFIG_DIRECTORY64 config{};
+    config.Size = sizeof config;
+    config.Reserved1 = LOAD_LIBRARY_SEARCH_SYSTEM32;
+    return config;
+}();
 }
 
 int main(int argc, char *argv[])
