@@ -2,8 +2,8 @@
 # readme_error_codes_test.sh README COMPILER [ARGUMENT...]
 # Holds the README's table of error codes against the platform's headers. In each row the
 # printed line must be what the command prints for the row's hex code (a signed 32-bit
-# decimal), and the row's symbolic name must have that value in the mingw-w64 headers,
-# which COMPILER checks, or the row must say that the headers lack it.
+# decimal), and the row's symbolic name must have that value in the installed mingw-w64
+# headers, which COMPILER checks, or the row must say which mingw-w64 lacks it.
 set -euo pipefail
 [ $# -ge 2 ] || { echo "usage: readme_error_codes_test.sh README COMPILER [ARGUMENT...]" >&2; exit 2; }
 readme=$1; shift
@@ -32,12 +32,19 @@ while IFS='|' read -r _ printed code name _; do
         echo "FAIL $symbol: $hex prints as $expected, the row says $printed"
         failures=$((failures + 1))
     fi
-    if [[ $name == *"(not in mingw-w64's headers)"* ]]; then
-        header_checks+="#ifdef $symbol"$'\n'"#error \"$symbol is in the headers, although its row says it is not\""$'\n#endif\n'
+    # A name may be missing from older headers, if its row says which: "(not in mingw-w64
+    # N's headers)". Whichever headers are installed, a name they define has the row's value.
+    header_checks+="#ifdef $symbol"$'\n'"_Static_assert((DWORD)($symbol) == ${hex}u, \"$symbol is not $hex\");"$'\n'
+    if [[ $name =~ \(not\ in\ mingw-w64\ ([0-9]+)\'s\ headers\) ]]; then
+        lacking=${BASH_REMATCH[1]}
+        header_checks+="#elif __MINGW64_VERSION_MAJOR != $lacking"$'\n'
+        header_checks+="#error \"$symbol is missing from mingw-w64 \" __MINGW64_VERSION_STR \"'s headers: its row must say so\""$'\n'
+        header_checks+="#endif"$'\n'"#if __MINGW64_VERSION_MAJOR == $lacking && defined($symbol)"$'\n'
+        header_checks+="#error \"$symbol is in mingw-w64 $lacking's headers, although its row says it is not\""$'\n'
     else
-        header_checks+="#ifndef $symbol"$'\n'"#error \"$symbol is not in the headers: its row must say so\""$'\n#else\n'
-        header_checks+="_Static_assert((DWORD)($symbol) == ${hex}u, \"$symbol is not $hex\");"$'\n#endif\n'
+        header_checks+="#else"$'\n'"#error \"$symbol is not in the headers: its row must say which lack it\""$'\n'
     fi
+    header_checks+="#endif"$'\n'
 done <<<"$rows"
 
 if diagnostics=$("$@" -fsyntax-only -x c - <<<"$header_checks" 2>&1); then
