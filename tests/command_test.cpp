@@ -137,7 +137,7 @@ class PlantedNewdev : public BesideTheStandIn {};
 TEST_F(PlantedNewdev, IsNeverLoaded)
 {
     if (underWine())
-        GTEST_SKIP() << "Wine 8 ignores the load configuration's DependentLoadFlags and loads a newdev.dll "
+        GTEST_SKIP() << "Wine ignores the load configuration's DependentLoadFlags and loads a newdev.dll "
                         "beside the program; only Windows 10 1607 and later can show that it is refused";
     if (windowsBuild() < 14393)
         GTEST_SKIP() << "Windows before 10 1607 ignores DependentLoadFlags";
