@@ -51,7 +51,8 @@ set(LLVM_READOBJ llvm-readobj-${PNPINSTALL_LLVM_VERSION})
 set(CMAKE_CXX_STANDARD_INCLUDE_DIRECTORIES
     ${MINGW_GCC_DIR}/include/c++ ${MINGW_GCC_DIR}/include/c++/${TOOLCHAIN_PREFIX} ${MINGW_GCC_DIR}/include/c++/backward)
 # Plain ld.lld may be another LLVM's, too old to read this clang's objects.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "--ld-path=/usr/bin/ld.lld-${PNPINSTALL_LLVM_VERSION} -L${MINGW_GCC_DIR}")
+set(CMAKE_LINKER /usr/bin/ld.lld-${PNPINSTALL_LLVM_VERSION})
+set(CMAKE_EXE_LINKER_FLAGS_INIT "--ld-path=${CMAKE_LINKER} -L${MINGW_GCC_DIR}")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "${CMAKE_EXE_LINKER_FLAGS_INIT}")
 set(CMAKE_CXX_STANDARD_LIBRARIES "-lpthread")
 

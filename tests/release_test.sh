@@ -19,6 +19,7 @@ check() { # description, then a command that succeeds when it holds
 }
 has() { grep -qE -- "$2" <<<"$1"; }
 contains() { grep -qF -- "$2" <<<"$1"; }
+lacks() { ! grep -qF -- "$2" <<<"$1"; }
 commit=$(git -C "$source_dir" rev-parse HEAD)
 first=$work/a/pnpinstall second=$work/b/deeper/checkout
 git clone -q "$source_dir" "$first"
@@ -77,9 +78,16 @@ check "SBOM: the mingw-w64 run-time, at the installed version" \
     test "$(field '.packages[] | select(.name == "mingw-w64-x86-64-dev") | .versionInfo')" \
          = "$(dpkg-query -W -f='${Version}' mingw-w64-x86-64-dev)"
 check "SBOM: the compiler run-time (libgcc)" has "$(field '.packages[].comment // empty')" '/libgcc\.a'
-check "SBOM: each linked package is statically linked to the executable" \
-    test "$(field '[.relationships[] | select(.relationshipType == "STATIC_LINK")] | length')" \
+check "SBOM: each Debian package is linked into the executable or built it" \
+    test "$(field '[.relationships[] | select(.relationshipType == "STATIC_LINK" or .relationshipType == "BUILD_TOOL_OF")] | length')" \
          = "$(field '[.packages[] | select(.name != "pnpinstall")] | length')"
+check "SBOM: the Debian release it was built on" \
+    contains "$(field .creationInfo.comment)" "Built on $(. /etc/os-release && echo "$PRETTY_NAME") with"
+llvm=$(awk -F= '/^PNPINSTALL_LLVM_VERSION:/ { print $2 }' "$(dirname "$built")/../CMakeCache.txt")
+for tool in "clang-$llvm" "lld-$llvm" binutils-mingw-w64-x86-64; do
+    check "SBOM: $tool built it, at the installed version" \
+        test "$(field ".packages[] | select(.name == \"$tool\") | .versionInfo")" = "$(dpkg-query -W -f='${Version}' "$tool")"
+done
 
 # Signed.
 output=$(PNPINSTALL_SIGN_PFX=$pfx PNPINSTALL_SIGN_PASSWORD=throwaway release "$first") && status=0 || status=$?
@@ -104,13 +112,20 @@ output=$(release "$second" --verify "$zip") && status=0 || status=$?
 check "--verify accepts the signed zip" test "$status" -eq 0
 [ "$status" -eq 0 ] || sed 's/^/  /' <<<"$output"
 check "--verify: says it matches" has "$output" "matches commit $commit"
+# A changed byte, in a release that says it was built with another compiler.
 (cd "$work/run" && mkdir "$name" && cp "$signed" "$name/" &&
     printf '\x90' | dd of="$name/pnpinstall.exe" bs=1 seek=$((0x500)) conv=notrunc status=none &&
-    cp "$zip" tampered.zip && zip -q tampered.zip "$name/pnpinstall.exe")
+    unzip -p "$zip" "$name/pnpinstall.spdx.json" |
+        jq --arg clang "clang-$llvm" '(.packages[] | select(.name == $clang) | .versionInfo) = "1:0.0-other"' \
+        >"$name/pnpinstall.spdx.json" &&
+    cp "$zip" tampered.zip && zip -q tampered.zip "$name/pnpinstall.exe" "$name/pnpinstall.spdx.json")
 output=$(release "$second" --verify "$work/run/tampered.zip") && status=0 || status=$?
 check "--verify rejects an executable changed by one byte" test "$status" -ne 0
 where="does NOT match commit $commit: its executable differs from byte $((0x500 + 1)) (offset 0x500)"
 check "--verify: says where it differs" contains "$output" "$where"
-contains "$output" "$where" || sed 's/^/  /' <<<"$output"
+check "--verify: names the package this machine has at another version" \
+    contains "$output" "clang-$llvm: the release was built with 1:0.0-other, this machine has $(dpkg-query -W -f='${Version}' "clang-$llvm")"
+check "--verify: names no package that is the same" lacks "$output" "lld-$llvm: the release"
+[ "$failures" -eq 0 ] || sed 's/^/  /' <<<"$output"
 
 [ "$failures" -eq 0 ] || { echo "$failures release check(s) failed" >&2; exit 1; }
