@@ -43,8 +43,9 @@ int main(int argc, char *argv[])
             if (devices.empty())
                 std::printf("no device has hardware ID %s\n", argv[2]);
             for (const DeviceState &device : devices)
-                std::printf("%s\n  description: %s\n  driver key:  %s\n  marker:      %s\n", device.instanceId.c_str(),
-                            orNone(device.description), orNone(device.driver), orNone(device.marker));
+                std::printf("  instance ID: %s\n  description: %s\n  driver key:  %s\n  marker:      %s\n",
+                            device.instanceId.c_str(), orNone(device.description), orNone(device.driver),
+                            orNone(device.marker));
         } else {
             return usage();
         }
