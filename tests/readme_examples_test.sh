@@ -6,7 +6,8 @@
 #   - A ```bat block of prompt lines ("C:\> command") and the output that follows them is
 #     a session: its commands run in order in one batch, each as a prompt runs it.
 #   - <!-- installer answers: success|0xCODE --> before a session scripts the stand-in
-#     (default: success).
+#     (default: success); <!-- without pnpinstall.exe --> runs it with the command absent,
+#     where cmd's own complaint on stderr is expected.
 set -euo pipefail
 [ $# -eq 4 ] || { echo "usage: readme_examples_test.sh README PNPINSTALL_EXE STANDIN_DLL WINE_PREFIX" >&2; exit 2; }
 readme=$1 exe=$2 standin=$3 prefix=$(realpath -m "$4")
@@ -25,6 +26,7 @@ cp "$standin" "$work/newdev.dll"
 awk -v work="$work" '
     /^<!-- file: .* -->$/ { file = $3; next }
     /^<!-- installer answers: .* -->$/ { answer = $4; next }
+    /^<!-- without pnpinstall\.exe -->$/ { answer = "absent"; next }
     /^```bat$/ { block = 1; lines = 0; next }
     block && /^```$/ {
         block = 0
@@ -44,20 +46,25 @@ awk -v work="$work" '
     block { line[++lines] = $0 }
 ' "$readme"
 ls "$work"/session-*.cmd >/dev/null 2>&1 || { echo "FAIL no Command Prompt examples in $readme" >&2; exit 1; }
+# The same files without the command and the stand-in, for the sessions that need its absence.
+mkdir "$work/without" && cp "$work"/*.cmd "$work/without/"
 
 failures=0
 for session in "$work"/session-*.cmd; do
     name=${session%.cmd}
     answer=$(cat "$name.answer")
+    here=$work quiet=yes
     case $answer in
         success) result=1 last_error=0 ;;
         0x*)     result=0 last_error=$answer ;;
+        absent)  result=1 last_error=0 here=$work/without quiet= ;;
         *) echo "FAIL $(basename "$name"): unknown installer answer '$answer'"; failures=$((failures + 1)); continue ;;
     esac
     status=0
-    (cd "$work" && WINEDLLOVERRIDES=newdev=n NEWDEV_STANDIN_RESULT=$result NEWDEV_STANDIN_LAST_ERROR=$last_error \
+    (cd "$here" && WINEDLLOVERRIDES=newdev=n NEWDEV_STANDIN_RESULT=$result NEWDEV_STANDIN_LAST_ERROR=$last_error \
         "$wine_run" "$prefix" cmd /c "$(basename "$session")") >"$name.out" 2>"$name.err" || status=$?
-    if [ "$status" -eq 0 ] && [ ! -s "$name.err" ] && tr -d '\r' <"$name.out" | cmp -s - "$name.expected"; then
+    if [ "$status" -eq 0 ] && { [ -z "$quiet" ] || [ ! -s "$name.err" ]; } &&
+        tr -d '\r' <"$name.out" | cmp -s - "$name.expected"; then
         echo "ok   $(head -2 "$session" | tail -1 | tr -d '\r')"
     else
         echo "FAIL this README example does not do what it shows (cmd's status $status):"
