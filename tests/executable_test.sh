@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
-# executable_test.sh READOBJ EXE VERSION LICENSE
-# Checks what the built executable declares in its headers, import table, load
-# configuration, debug directory and resources, as llvm-readobj (READOBJ), wrestool,
-# exiftool and xmllint read them from the file itself.
+# executable_test.sh ARCH READOBJ EXE VERSION LICENSE
+# Checks what the built executable for ARCH (x64 or arm64) declares in its headers, import
+# table, load configuration, debug directory and resources, as llvm-readobj (READOBJ),
+# wrestool, exiftool and xmllint read them from the file itself.
 set -euo pipefail
-[ $# -eq 4 ] || { echo "usage: executable_test.sh READOBJ EXE VERSION LICENSE" >&2; exit 2; }
-readobj=$1 exe=$2 version=$3 copyright=$(grep -m1 '^Copyright' "$4")
+[ $# -eq 5 ] || { echo "usage: executable_test.sh ARCH READOBJ EXE VERSION LICENSE" >&2; exit 2; }
+arch=$1 readobj=$2 exe=$3 version=$4 copyright=$(grep -m1 '^Copyright' "$5")
+case $arch in
+    # machine, lowest Windows version, manifest's processorArchitecture, largest size
+    x64)   machine=IMAGE_FILE_MACHINE_AMD64 windows=5.2 manifest_arch=amd64 most_bytes=65536 ;;
+    arm64) machine=IMAGE_FILE_MACHINE_ARM64 windows=6.2 manifest_arch=arm64 most_bytes=24576 ;;
+    *) echo "executable_test.sh: unknown architecture $arch" >&2; exit 2 ;;
+esac
 for tool in "$readobj" wrestool exiftool xmllint; do
     command -v "$tool" >/dev/null || { echo "executable_test.sh: $tool is missing (scripts/install-packages)" >&2; exit 2; }
 done
@@ -38,7 +44,8 @@ covers_dependent_load_flags() {
 # A value in the manifest along a path of elements, each PREFIX:NAME with its namespace
 # below, ending in an element (its text) or an @attribute. Comments never match.
 declare -A ns=([v1]=urn:schemas-microsoft-com:asm.v1 [v3]=urn:schemas-microsoft-com:asm.v3
-               [ws]=http://schemas.microsoft.com/SMI/2019/WindowsSettings)
+               [ws]=http://schemas.microsoft.com/SMI/2019/WindowsSettings
+               [c1]=urn:schemas-microsoft-com:compatibility.v1)
 manifest_value() {
     local xpath= step
     for step; do
@@ -51,16 +58,27 @@ manifest_value() {
 }
 execution_level=(v1:assembly v3:trustInfo v3:security v3:requestedPrivileges v3:requestedExecutionLevel)
 version_info() { exiftool -n -s -s -s "-$1" "$exe"; }
+# The version resource's string block key and its VarFileInfo Translation, both as
+# eight hex digits (language, code page): Windows finds the strings by the Translation.
+version_resource=$(wrestool -x --raw --type=16 --name=1 "$exe" | od -An -v -tx1 | tr -d ' \n')
+utf16() { printf '%s' "$1" | od -An -v -tx1 | tr -d ' \n' | sed 's/../&00/g'; }
+string_block_key() { # the key of the StringTable after "StringFileInfo": 8 UTF-16 hex digits
+    grep -oP "$(utf16 StringFileInfo)0000(0000)?[0-9a-f]{12}\K([0-9a-f]{2}00){8}" <<<"$version_resource" |
+        sed 's/\(..\)00/\\x\1/g' | xargs -0 printf '%b' | tr a-f A-F; }
+translation() { # the DWORD after "Translation" and its padding: language WORD, code page WORD
+    grep -oP "$(utf16 Translation)0000(0000)?\K[0-9a-f]{8}" <<<"$version_resource" |
+        sed -E 's/^(..)(..)(..)(..)$/\2\1\4\3/' | tr a-f A-F; }
 
-check "PE32+ for x86-64"               test "$(field Machine)" = IMAGE_FILE_MACHINE_AMD64
+check "PE32+ for $arch"                test "$(field Machine)" = "$machine"
 check "PE32+ optional header"          test "$(field Magic)" = 0x20B
 check "console subsystem"              test "$(field Subsystem)" = IMAGE_SUBSYSTEM_WINDOWS_CUI
-check "OS version 5.2"                 test "$(field MajorOperatingSystemVersion).$(field MinorOperatingSystemVersion)" = 5.2
-check "subsystem version 5.2"          test "$(field MajorSubsystemVersion).$(field MinorSubsystemVersion)" = 5.2
+check "OS version $windows"            test "$(field MajorOperatingSystemVersion).$(field MinorOperatingSystemVersion)" = "$windows"
+check "subsystem version $windows"     test "$(field MajorSubsystemVersion).$(field MinorSubsystemVersion)" = "$windows"
 check "ASLR: dynamic base"             has "$headers" '^ +IMAGE_DLL_CHARACTERISTICS_DYNAMIC_BASE '
 check "ASLR: high-entropy VA"          has "$headers" '^ +IMAGE_DLL_CHARACTERISTICS_HIGH_ENTROPY_VA '
 check "ASLR: relocations kept"         test "$(field BaseRelocationTableSize)" != 0x0
 check "NX compatible"                  has "$headers" '^ +IMAGE_DLL_CHARACTERISTICS_NX_COMPAT '
+[ "$arch" != x64 ] ||
 check "CET shadow-stack compatible"    has "$debug_directory" '^ +IMAGE_DLL_CHARACTERISTICS_EX_CET_COMPAT \(0x1\)$'
 check "no link time stamp"             has "$headers" '^ +TimeDateStamp: .* \(0x0\)$'
 check "load-time imports from System32 only: DependentLoadFlags 0x800" \
@@ -84,7 +102,11 @@ check "one manifest, resource type 24 with ID 1" \
 check "manifest is well-formed XML"    xmllint --noout - <<<"$manifest"
 check "manifest: asInvoker"           test "$(manifest_value "${execution_level[@]}" @level)" = asInvoker
 check 'manifest: uiAccess="false"'     test "$(manifest_value "${execution_level[@]}" @uiAccess)" = false
-check "manifest: amd64"                test "$(manifest_value v1:assembly v1:assemblyIdentity @processorArchitecture)" = amd64
+check "manifest: $manifest_arch"       test "$(manifest_value v1:assembly v1:assemblyIdentity @processorArchitecture)" = "$manifest_arch"
+check "manifest: version $version.0, in the four parts Windows requires" \
+    test "$(manifest_value v1:assembly v1:assemblyIdentity @version)" = "$version.0"
+check "manifest: supports Windows 10 and 11" \
+    test "$(xmllint --xpath "count(//*[local-name()='supportedOS' and namespace-uri()='${ns[c1]}'][@Id='{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}'])" - <<<"$manifest")" = 1
 check "manifest: UTF-8 as the process code page" \
     test "$(manifest_value v1:assembly v3:application v3:windowsSettings ws:activeCodePage)" = UTF-8
 
@@ -95,9 +117,13 @@ check "version resource: product version $version"  test "$(version_info Product
 check "version resource: FileVersion string"        test "$(version_info FileVersion)" = "$version"
 check "version resource: ProductVersion string"     test "$(version_info ProductVersion)" = "$version"
 check "version resource: OriginalFilename"          test "$(version_info OriginalFileName)" = pnpinstall.exe
+check "version resource: InternalName"              test "$(version_info InternalName)" = pnpinstall
+check "version resource: a release (no debug, pre-release or patched flags)" test "$(version_info FileFlags)" = 0
+check "version resource: Translation 040904B0, as its string block" \
+    test "$(translation)" = 040904B0 -a "$(string_block_key)" = 040904B0
 check "version resource: ProductName"               test "$(version_info ProductName)" = pnpinstall
 check "version resource: FileDescription"           test -n "$(version_info FileDescription)"
 check "version resource: LegalCopyright as in LICENSE" test "$(version_info LegalCopyright)" = "$copyright"
-check "small: under 64 KiB"            test "$(stat -c %s "$exe")" -lt 65536
+check "small: at most $((most_bytes / 1024)) KiB"   test "$(stat -c %s "$exe")" -le "$most_bytes"
 
 [ "$failures" -eq 0 ] || { echo "$failures declaration(s) missing from $exe" >&2; exit 1; }

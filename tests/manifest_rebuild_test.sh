@@ -14,7 +14,7 @@ cmake -S "$work" -B "$work/build" --toolchain "$work/cmake/x86_64-w64-mingw32.cm
     -DCMAKE_BUILD_TYPE="$build_type" -DBUILD_TESTING=OFF >"$work/build.log" 2>&1 || { cat "$work/build.log" >&2; exit 1; }
 build
 sleep 1 # a later modification time than the first build's outputs
-sed -i 's|</assembly>|<!-- edited --></assembly>|' "$work/pnpinstall/pnpinstall.manifest"
+sed -i 's|</assembly>|<!-- edited --></assembly>|' "$work/pnpinstall/pnpinstall.manifest.in"
 build
 
 if wrestool -x --raw --type=24 --name=1 "$work/build/pnpinstall/pnpinstall.exe" | grep -F '<!-- edited -->' >/dev/null; then

@@ -1,17 +1,16 @@
 #!/usr/bin/env bash
-# reproducible_test.sh SOURCE_DIR BUILD_TYPE EXE
+# reproducible_test.sh SOURCE_DIR BUILD_TYPE EXE TOOLCHAIN_FILE [CMAKE_ARGUMENT...]
 # Builds the command again from scratch, in a folder of another name and depth, and
 # checks that the result is byte for byte the executable already built.
 set -euo pipefail
-[ $# -eq 3 ] || { echo "usage: reproducible_test.sh SOURCE_DIR BUILD_TYPE EXE" >&2; exit 2; }
-source_dir=$1 build_type=$2 exe=$3
+[ $# -ge 4 ] || { echo "usage: reproducible_test.sh SOURCE_DIR BUILD_TYPE EXE TOOLCHAIN_FILE [CMAKE_ARGUMENT...]" >&2; exit 2; }
+source_dir=$1 build_type=$2 exe=$3 toolchain=$4; shift 4
 
 rebuild=$(mktemp -d "${TMPDIR:-/tmp}/pnpinstall-rebuild.XXXXXX")
 trap 'rm -rf "$rebuild"' EXIT
 log=$rebuild/build.log
 cmake -S "$source_dir" -B "$rebuild/elsewhere/build" -G "Unix Makefiles" \
-    --toolchain "$source_dir/cmake/x86_64-w64-mingw32.cmake" \
-    -DCMAKE_BUILD_TYPE="$build_type" -DBUILD_TESTING=OFF >"$log" 2>&1 &&
+    --toolchain "$toolchain" -DCMAKE_BUILD_TYPE="$build_type" -DBUILD_TESTING=OFF "$@" >"$log" 2>&1 &&
     cmake --build "$rebuild/elsewhere/build" --target pnpinstall >>"$log" 2>&1 ||
     { cat "$log" >&2; echo "the second build failed" >&2; exit 1; }
 
