@@ -1,5 +1,6 @@
 # The release's SPDX 2.3 bill of materials, written by scripts/release with jq -n.
-# $linked and $tools: the Debian packages linked into the executable, and those that
+# $linked and $tools: the Debian packages linked into the executable (binary packages,
+# or source packages that scripts/arm64-toolchain built, arch "source"), and those that
 # compiled and linked it, each {name, version, arch, files}.
 def debian($relationship):
   {SPDXID: "SPDXRef-deb-\(.name)", name: .name, versionInfo: .version,
@@ -10,8 +11,8 @@ def debian($relationship):
                    referenceLocator: "pkg:deb/debian/\(.name)@\(.version)?arch=\(.arch)"}]};
 {
   spdxVersion: "SPDX-2.3", dataLicense: "CC0-1.0", SPDXID: "SPDXRef-DOCUMENT",
-  name: "pnpinstall-\($version)-win64",
-  documentNamespace: "urn:pnpinstall:spdx:\($version):\($commit)",
+  name: "pnpinstall-\($version)-win-\($arch)",
+  documentNamespace: "urn:pnpinstall:spdx:\($version):\($arch):\($commit)",
   creationInfo: {created: $created, creators: ["Tool: pnpinstall scripts/release"],
                  comment: "Built on \($system) with the packages listed as build tools; the same commit built with the same package versions gives the same executable byte for byte."},
   packages: ([{
