@@ -1,12 +1,13 @@
 # The release's SPDX 2.3 bill of materials, written by scripts/release with jq -n.
 # $linked and $tools: the Debian packages linked into the executable (binary packages,
 # or source packages that scripts/arm64-toolchain built, arch "source"), and those that
-# compiled and linked it, each {name, version, arch, files}.
+# compiled and linked it, each {name, version, arch, note, files}; a note says how a
+# source package was built, when not as Debian builds it.
 def debian($relationship):
   {SPDXID: "SPDXRef-deb-\(.name)", name: .name, versionInfo: .version,
    supplier: "Organization: Debian", downloadLocation: "NOASSERTION", filesAnalyzed: false,
    licenseConcluded: "NOASSERTION", licenseDeclared: "NOASSERTION", copyrightText: "NOASSERTION",
-   comment: ("\($relationship) pnpinstall.exe: " + (.files | join(", "))),
+   comment: ("\($relationship) pnpinstall.exe\(if .note != "" then " (\(.note))" else "" end): " + (.files | join(", "))),
    externalRefs: [{referenceCategory: "PACKAGE-MANAGER", referenceType: "purl",
                    referenceLocator: "pkg:deb/debian/\(.name)@\(.version)?arch=\(.arch)"}]};
 {
