@@ -2,7 +2,7 @@
 # headers, C run-time (msvcrt.dll) and import libraries. lld, unlike GNU ld 2.40, writes
 # the load configuration directory and the CET-compatible mark that the command carries.
 # C++ takes libstdc++ from Debian's mingw-w64 GCC (posix thread model: googletest needs
-# std::mutex); clang does not find that GCC by itself.
+# std::mutex), named here: clang 16 does not find that GCC by itself (clang 19 does).
 #
 # It takes the LLVM and the mingw-w64 GCC that scripts/install-packages installed for
 # this Debian release, the newest of each where there are several;
