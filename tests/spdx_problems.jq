@@ -1,5 +1,5 @@
 # jq -r -f spdx_problems.jq DOCUMENT: one line for each way the SPDX 2.3 JSON document
-# breaks the specification's rules for the fields it must have (document creation
+# breaks the rules of SPDX 2.3 for the fields it must have (document creation
 # information; each package's and file's mandatory fields; element references that
 # resolve); nothing when it keeps them.
 def missing($where; $object; $fields):
