@@ -55,16 +55,22 @@ echo "a change" >>"$second/README.md"
 refused "signing a dirty work tree" "uncommitted changes" PNPINSTALL_SIGN_PFX="$pfx" PNPINSTALL_SIGN_PASSWORD=throwaway
 git -C "$second" checkout -q README.md
 
-# Unsigned, twice: the second from a work tree with an uncommitted change to the command,
-# which must not reach the release, and over an earlier dist/, which it replaces.
+# Unsigned, twice: the second as another builder makes it, with another home folder and
+# the ARM64 toolchain reached through another path (the same files), from a work tree with
+# an uncommitted change to the command, which must not reach the release, and over an
+# earlier dist/, which it replaces.
 output=$(release "$first") && status=0 || status=$?
 check "unsigned release" test "$status" -eq 0
 [ "$status" -eq 0 ] || sed 's/^/  /' <<<"$output"
 check "unsigned release: says so" has "$(tail -1 <<<"$output")" 'UNSIGNED'
 sed -i 's/printf("success\\n")/printf("done\\n")/' "$second/pnpinstall/main.cpp"
-output=$(release "$second") && status=0 || status=$?
-check "second unsigned release, elsewhere, uncommitted edits aside" test "$status" -eq 0
+toolchain=$(awk -F= '/^PNPINSTALL_ARM64_TOOLCHAIN:/ { print $2 }' "$(dirname "${built[arm64]}")/../CMakeCache.txt")
+mkdir -p "$work/elsewhere/home" && ln -s "$(dirname "$toolchain")" "$work/elsewhere/cache"
+output=$(HOME=$work/elsewhere/home PNPINSTALL_CACHE=$work/elsewhere/cache release "$second") && status=0 || status=$?
+check "second unsigned release, by another builder elsewhere, uncommitted edits aside" test "$status" -eq 0
+[ "$status" -eq 0 ] || sed 's/^/  /' <<<"$output"
 git -C "$second" checkout -q pnpinstall/main.cpp
+check "two releases, identical SHA256SUMS" cmp "$first/dist/SHA256SUMS" "$second/dist/SHA256SUMS"
 check "dist/ holds the two zips and SHA256SUMS only" \
     test "$(ls "$first/dist" | tr '\n' ' ')" = "SHA256SUMS $(name arm64).zip $(name x64).zip " -a \
          "$(ls "$second/dist" | tr '\n' ' ')" = "SHA256SUMS $(name arm64).zip $(name x64).zip "
@@ -121,9 +127,7 @@ for arch in x64 arm64; do
                        | ltrimstr("SPDXRef-deb-")] | sort | join(" ")')" = "${tool_packages[$arch]}"
     for package in ${tool_packages[$arch]} ${linked_packages[$arch]}; do
         case $package in
-            mingw-w64|llvm-toolchain-*)
-                installed=$(grep "^$package " "$(awk -F= '/^PNPINSTALL_ARM64_TOOLCHAIN:/ { print $2 }' \
-                            "$(dirname "${built[arm64]}")/../CMakeCache.txt")/source-packages" | cut -d' ' -f2) ;;
+            mingw-w64|llvm-toolchain-*) installed=$(grep "^$package " "$toolchain/source-packages" | cut -d' ' -f2) ;;
             *) installed=$(dpkg-query -W -f='${Version}' "$package") ;;
         esac
         check "$arch: SBOM: $package at the version it was built with, $installed" \
