@@ -78,8 +78,11 @@ check "ASLR: dynamic base"             has "$headers" '^ +IMAGE_DLL_CHARACTERIST
 check "ASLR: high-entropy VA"          has "$headers" '^ +IMAGE_DLL_CHARACTERISTICS_HIGH_ENTROPY_VA '
 check "ASLR: relocations kept"         test "$(field BaseRelocationTableSize)" != 0x0
 check "NX compatible"                  has "$headers" '^ +IMAGE_DLL_CHARACTERISTICS_NX_COMPAT '
-[ "$arch" != x64 ] ||
+if [ "$arch" = x64 ]; then
 check "CET shadow-stack compatible"    has "$debug_directory" '^ +IMAGE_DLL_CHARACTERISTICS_EX_CET_COMPAT \(0x1\)$'
+else # CET is an x86 feature
+check "no CET compatibility claimed"   lacks "$debug_directory" 'CET_COMPAT'
+fi
 check "no link time stamp"             has "$headers" '^ +TimeDateStamp: .* \(0x0\)$'
 check "load-time imports from System32 only: DependentLoadFlags 0x800" \
     has "$load_config" '^ +DependentLoadFlags: 0x800$'
