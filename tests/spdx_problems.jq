@@ -31,7 +31,8 @@ def checksum_lengths: {SHA1: 40, SHA256: 64, SHA512: 128, MD5: 32};
         | "\($where): files analyzed, but it contains no files")),
     (.files[]? | "file \(.SPDXID // .fileName)" as $where
      | missing($where; .; ["fileName", "SPDXID"]),
-       (select([.checksums[]? | select(.algorithm == "SHA1")] | length != 1) | "\($where): no SHA1 checksum"),
+       ([.checksums[]? | select(.algorithm == "SHA1")] | length | select(. != 1)
+        | "\($where): \(.) SHA1 checksums, where SPDX 2.3 requires exactly one"),
        (.checksums[]? | select((.checksumValue | length) != (checksum_lengths[.algorithm] // -1)
                                or (.checksumValue | test("^[0-9a-f]+$") | not))
         | "\($where): a malformed \(.algorithm) checksum")),
