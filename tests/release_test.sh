@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# release_test.sh SOURCE_DIR VERSION X64_EXE ARM64_EXE STANDIN_DLL WINE_PREFIX
+# release_test.sh SOURCE_DIR VERSION X64_EXE ARM64_EXE STANDIN_DLL WINE_PREFIX READOBJ
 # Makes releases of the source's committed HEAD with scripts/release, in clones of it in
 # folders of other names and depths: unsigned twice (identical, complete, checksummed,
-# the ordinary builds' executables, a valid bill of materials), signed with throwaway
+# the ordinary builds' executables, a valid and true bill of materials, a README that
+# names the right zip for each machine), signed with throwaway
 # certificates (SHA-256, valid, still working, verifiable against the source, tampering
 # caught), and refused on bad input without touching an existing dist/.
 set -euo pipefail
-[ $# -eq 6 ] || { echo "usage: release_test.sh SOURCE_DIR VERSION X64_EXE ARM64_EXE STANDIN_DLL WINE_PREFIX" >&2; exit 2; }
+[ $# -eq 7 ] || { echo "usage: release_test.sh SOURCE_DIR VERSION X64_EXE ARM64_EXE STANDIN_DLL WINE_PREFIX READOBJ" >&2; exit 2; }
 source_dir=$1 version=$2 standin=$5 prefix=$(realpath -m "$6")
-declare -A built=([x64]=$3 [arm64]=$4)
+declare -A built=([x64]=$3 [arm64]=$4) namespaces
+readobj=$7
 here=$(realpath "$(dirname "$0")")
 wine_run=$here/../scripts/wine-run
 
@@ -127,13 +129,42 @@ for arch in x64 arm64; do
                        | ltrimstr("SPDXRef-deb-")] | sort | join(" ")')" = "${tool_packages[$arch]}"
     for package in ${tool_packages[$arch]} ${linked_packages[$arch]}; do
         case $package in
-            mingw-w64|llvm-toolchain-*) installed=$(grep "^$package " "$toolchain/source-packages" | cut -d' ' -f2) ;;
-            *) installed=$(dpkg-query -W -f='${Version}' "$package") ;;
+            mingw-w64|llvm-toolchain-*) installed=$(grep "^$package " "$toolchain/source-packages" | cut -d' ' -f2)
+                                        debian_arch=source ;;
+            *) installed=$(dpkg-query -W -f='${Version}' "$package") debian_arch=$(dpkg-query -W -f='${Architecture}' "$package") ;;
         esac
         check "$arch: SBOM: $package at the version it was built with, $installed" \
             test "$(field ".packages[] | select(.name == \"$package\") | .versionInfo")" = "$installed"
+        check "$arch: SBOM: $package's package URL, for Debian's $debian_arch" \
+            test "$(field ".packages[] | select(.name == \"$package\") | .externalRefs[] | select(.referenceType == \"purl\")
+                          | .referenceLocator")" = "pkg:deb/debian/$package@$installed?arch=$debian_arch"
     done
+    check "$arch: SBOM: the bill of materials of $(name "$arch")" test "$(field .name)" = "$(name "$arch")"
+    namespaces[$arch]=$(field .documentNamespace)
+    check "$arch: SBOM: a namespace that names the commit" contains "${namespaces[$arch]}" "$commit"
+    check "$arch: SBOM: pnpinstall at the project's version, $version" \
+        test "$(field '.packages[] | select(.name == "pnpinstall") | .versionInfo')" = "$version"
+    check "$arch: SBOM: the copyright of pnpinstall and its executable is LICENSE's" \
+        test "$(field '[.packages[] | select(.name == "pnpinstall") | .copyrightText] + [.files[].copyrightText]
+                       | unique | join(" | ")')" = "$(git -C "$source_dir" show HEAD:LICENSE | grep -m1 '^Copyright')"
 done
+check "SBOM: each zip's bill of materials has a namespace of its own" test "${namespaces[x64]}" != "${namespaces[arm64]}"
+
+# The README's table of which zip fits which machine, against the zips and the machine
+# type of the executable in each; and every zip name the README shows is one of them.
+declare -A machine_type=([x86-64]=IMAGE_FILE_MACHINE_AMD64 [ARM64]=IMAGE_FILE_MACHINE_ARM64)
+listed=()
+while IFS='|' read -r _ machine zip _; do
+    machine=$(awk '{ print $1 }' <<<"$machine") zip=$(sed "s/[\` ]//g; s/<version>/$version/" <<<"$zip")
+    listed+=("$zip")
+    check "README: the zip for $machine machines, $zip, holds an executable for them" test "$("$readobj" --file-headers \
+        "$first/dist/${zip%.zip}/pnpinstall.exe" 2>/dev/null | awk '$1 == "Machine:" { print $2 }')" = "${machine_type[$machine]:-none}"
+done < <(awk '/^## / { inside = ($0 == "## Getting it on Windows") } inside && /^\| / && !/^\|---/' "$first/README.md" | tail -n +2)
+check "README: the table lists every zip of the release" \
+    test "$(printf '%s\n' "${listed[@]}" | sort | tr '\n' ' ')" = "$(name arm64).zip $(name x64).zip "
+check "README: every zip it names by version is one of this release" \
+    bash -c 'grep -oE "pnpinstall-[0-9][0-9.]*[0-9]-win-[a-z0-9]+" "$0" | sort -u | { ! grep -vxE "$1|$2"; }' \
+    "$first/README.md" "$(name x64)" "$(name arm64)"
 check "--verify accepts an unsigned zip" \
     contains "$(release "$second" --verify "$first/dist/$(name arm64).zip")" "matches commit $commit"
 
@@ -172,21 +203,42 @@ outcomes=$(cd "$work/run" && WINEDLLOVERRIDES=newdev=n "$wine_run" "$prefix" cmd
 check "x64: the signed executable still behaves" \
     test "$outcomes" = "success 0 error: -536870389 -536870389 error: 1603 1603 error: 1 1 "
 
-# A changed byte, in a release that says it was built with another compiler.
-name=$(name x64)
-(cd "$work/run" && mkdir "$name" && cp x64.exe "$name/pnpinstall.exe" &&
-    printf '\x90' | dd of="$name/pnpinstall.exe" bs=1 seek=$((0x500)) conv=notrunc status=none &&
-    unzip -p "$first/dist/$name.zip" "$name/pnpinstall.spdx.json" |
-        jq --arg clang "clang-$llvm" '(.packages[] | select(.name == $clang) | .versionInfo) = "1:0.0-other"' \
-        >"$name/pnpinstall.spdx.json" &&
-    cp "$first/dist/$name.zip" tampered.zip && zip -q tampered.zip "$name/pnpinstall.exe" "$name/pnpinstall.spdx.json")
-output=$(release "$second" --verify "$work/run/tampered.zip") && status=0 || status=$?
+# --verify on zips that call for each of its explanations. tampered ARCH FILTER: the
+# released ARCH zip with one byte of its executable changed, and its bill of materials
+# changed by the jq FILTER; prints the zip's path.
+tampered() {
+    local name; name=$(name "$1")
+    rm -rf "${work:?}/run/$name" && mkdir "$work/run/$name" && cp "$work/run/$1.exe" "$work/run/$name/pnpinstall.exe" &&
+        printf '\x90' | dd of="$work/run/$name/pnpinstall.exe" bs=1 seek=$((0x500)) conv=notrunc status=none &&
+        unzip -p "$first/dist/$name.zip" "$name/pnpinstall.spdx.json" | jq "$2" >"$work/run/$name/pnpinstall.spdx.json" &&
+        cp "$first/dist/$name.zip" "$work/run/tampered-$1.zip" &&
+        (cd "$work/run" && zip -q "tampered-$1.zip" "$name/pnpinstall.exe" "$name/pnpinstall.spdx.json") &&
+        echo "$work/run/tampered-$1.zip"
+}
+# x86-64, said to be built with another compiler on another Debian release.
+other_compiler="(.packages[] | select(.name == \"clang-$llvm\") | .versionInfo) = \"1:0.0-other\""
+other_release='.creationInfo.comment |= sub("^Built on [^;]* with"; "Built on Debian GNU/Linux 99 (other) with")'
+output=$(release "$second" --verify "$(tampered x64 "$other_compiler | $other_release")") && status=0 || status=$?
 check "--verify rejects an executable changed by one byte" test "$status" -ne 0
 where="does NOT match commit $commit: its executable differs from byte $((0x500 + 1)) (offset 0x500)"
 check "--verify: says where it differs" contains "$output" "$where"
+check "--verify: names the Debian release the zip was built on" contains "$output" "release: it was built on Debian GNU/Linux 99 (other)"
 check "--verify: names the package this machine has at another version" \
     contains "$output" "clang-$llvm: the release was built with 1:0.0-other, this machine has $(dpkg-query -W -f='${Version}' "clang-$llvm")"
 check "--verify: names no package that is the same" lacks "$output" "lld-$llvm: the release"
 [ "$failures" -eq 0 ] || sed 's/^/  /' <<<"$output"
+# ARM64, said to have its run-time from another mingw-w64 source package.
+output=$(release "$second" --verify "$(tampered arm64 '(.packages[] | select(.name == "mingw-w64") | .versionInfo) = "0.0-other"')") &&
+    status=0 || status=$?
+check "--verify: ARM64: names the toolchain's source package at another version" test "$status" -ne 0 -a -n "$(grep -F \
+    "mingw-w64: the release was built with 0.0-other, this machine has $(grep '^mingw-w64 ' "$toolchain/source-packages" | cut -d' ' -f2)" \
+    <<<"$output")"
+check "--verify: ARM64: names no source package that is the same" lacks "$output" "llvm-toolchain-$llvm: the release"
+# A zip for an architecture this does not build is refused before anything is built.
+(cd "$work/run" && mkdir -p "pnpinstall-$version-win-x86" && cp x64.exe "pnpinstall-$version-win-x86/pnpinstall.exe" &&
+    zip -q x86.zip "pnpinstall-$version-win-x86/pnpinstall.exe")
+output=$(release "$second" --verify "$work/run/x86.zip") && status=0 || status=$?
+check "--verify refuses a zip for an architecture it does not build" \
+    test "$status" -ne 0 -a -n "$(grep -F "is for no architecture this builds" <<<"$output")"
 
 [ "$failures" -eq 0 ] || { echo "$failures release check(s) failed" >&2; exit 1; }
