@@ -122,42 +122,13 @@ protected:
     }
 };
 
-// Windows 10 1607 and later resolve the command's imports from System32 only.
-DWORD windowsBuild()
-{
-    auto getVersion = reinterpret_cast<LONG(WINAPI *)(OSVERSIONINFOW *)>(
-        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlGetVersion")));
-    OSVERSIONINFOW version{sizeof version};
-    getVersion(&version);
-    return version.dwBuildNumber;
-}
-
-class PlantedNewdev : public BesideTheStandIn {};
-
-TEST_F(PlantedNewdev, IsNeverLoaded)
-{
-    if (underWine())
-        GTEST_SKIP() << "Wine ignores the load configuration's DependentLoadFlags and loads a newdev.dll "
-                        "beside the program; only Windows 10 1607 and later can show that it is refused";
-    if (windowsBuild() < 14393)
-        GTEST_SKIP() << "Windows before 10 1607 ignores DependentLoadFlags";
-    answerWith(installed);
-
-    // The platform's own installer answers instead: the INF is not there.
-    ProgramRun result = run(R"(ROOT\PNPINSTALL_NO_SUCH_DEVICE C:\pnpinstall-no-such-folder\none.inf)");
-
-    ASSERT_FALSE(result.timedOut);
-    EXPECT_EQ(callsMade(), "") << "the newdev.dll beside the program was loaded";
-    EXPECT_NE(result.out, "success\r\n");
-}
-
 class Command : public BesideTheStandIn, public testing::WithParamInterface<Case> {
 protected:
     void SetUp() override
     {
         if (!underWine())
             GTEST_SKIP() << "Windows refuses the stand-in newdev.dll beside the program, as it should "
-                            "(PlantedNewdev.IsNeverLoaded); the stand-in answers only under Wine";
+                            "(install_test's PlantedNewdev); the stand-in answers only under Wine";
         BesideTheStandIn::SetUp();
     }
 };

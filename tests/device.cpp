@@ -75,13 +75,25 @@ bool hasHardwareId(const DeviceState &device, const std::string &hardwareId)
     return false;
 }
 
+const char testEnumerator[] = "PNPINSTALLTEST";
+
+void removeDevice(const std::string &instanceId)
+{
+    DeviceSet set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
+    SP_DEVINFO_DATA device{sizeof device};
+    if (!SetupDiOpenDeviceInfoA(set.handle, instanceId.c_str(), nullptr, 0, &device))
+        fail("SetupDiOpenDeviceInfo");
+    if (!SetupDiCallClassInstaller(DIF_REMOVE, set.handle, &device))
+        fail("DIF_REMOVE");
+}
+
 } // namespace
 
 std::string registerDevice(const std::vector<std::string> &hardwareIds)
 {
     DeviceSet set(SetupDiCreateDeviceInfoList(&GUID_DEVCLASS_SYSTEM, nullptr));
     SP_DEVINFO_DATA device{sizeof device};
-    if (!SetupDiCreateDeviceInfoA(set.handle, "PNPINSTALLTEST", &GUID_DEVCLASS_SYSTEM, nullptr, nullptr,
+    if (!SetupDiCreateDeviceInfoA(set.handle, testEnumerator, &GUID_DEVCLASS_SYSTEM, nullptr, nullptr,
                                   DICD_GENERATE_ID, &device))
         fail("SetupDiCreateDeviceInfo");
 
@@ -105,14 +117,21 @@ int removeDevices(const std::string &hardwareId)
 {
     int removed = 0;
     for (const DeviceState &state : devicesWithHardwareId(hardwareId)) {
-        DeviceSet set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
-        SP_DEVINFO_DATA device{sizeof device};
-        if (!SetupDiOpenDeviceInfoA(set.handle, state.instanceId.c_str(), nullptr, 0, &device))
-            fail("SetupDiOpenDeviceInfo");
-        if (!SetupDiCallClassInstaller(DIF_REMOVE, set.handle, &device))
-            fail("DIF_REMOVE");
+        removeDevice(state.instanceId);
         ++removed;
     }
+    return removed;
+}
+
+std::vector<std::string> removeTestDevices()
+{
+    const std::string prefix = std::string("ROOT\\") + testEnumerator + "\\";
+    std::vector<std::string> removed;
+    for (const DeviceState &state : allDevices())
+        if (lstrcmpiA(state.instanceId.substr(0, prefix.size()).c_str(), prefix.c_str()) == 0) {
+            removeDevice(state.instanceId);
+            removed.push_back(state.instanceId);
+        }
     return removed;
 }
 
@@ -129,8 +148,10 @@ std::vector<DeviceState> allDevices()
         state.hardwareIds = splitMultiString(property(set.handle, device, SPDRP_HARDWAREID));
         state.description = property(set.handle, device, SPDRP_DEVICEDESC).c_str();
         state.driver = property(set.handle, device, SPDRP_DRIVER).c_str();
-        if (!state.driver.empty())
+        if (!state.driver.empty()) {
             state.marker = driverKeyValue(set.handle, device, "PnpDemoMarker");
+            state.infPath = driverKeyValue(set.handle, device, "InfPath");
+        }
         devices.push_back(state);
     }
     return devices;

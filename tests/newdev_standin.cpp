@@ -5,6 +5,10 @@
 //   NEWDEV_STANDIN_RESULT      value returned (default 1)
 //   NEWDEV_STANDIN_LAST_ERROR  last-error code left behind (default 0)
 //   NEWDEV_STANDIN_REBOOT      value written to the reboot indicator (default 0)
+//   NEWDEV_STANDIN_SLEEP_MS    how long it waits before it answers, as an installer that
+//                              waits for a person would (default 0)
+//   NEWDEV_STANDIN_LOADED      file it creates as soon as it is loaded, before any call:
+//                              planted where it must never be loaded, it shows that it was
 
 #include "standin_log.h"
 
@@ -47,10 +51,20 @@ void recordCall(HWND parent, const char *hardwareId, const char *infPath, DWORD 
 
 } // namespace
 
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void *)
+{
+    wchar_t marker[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableW(L"NEWDEV_STANDIN_LOADED", marker, MAX_PATH);
+    if (reason == DLL_PROCESS_ATTACH && length > 0 && length < MAX_PATH)
+        CloseHandle(CreateFileW(marker, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return TRUE;
+}
+
 extern "C" __declspec(dllexport) BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(
     HWND parent, const char *hardwareId, const char *infPath, DWORD flags, BOOL *reboot)
 {
     recordCall(parent, hardwareId, infPath, flags, reboot);
+    Sleep(scripted("NEWDEV_STANDIN_SLEEP_MS", 0));
     if (reboot)
         *reboot = static_cast<BOOL>(scripted("NEWDEV_STANDIN_REBOOT", 0));
     BOOL result = static_cast<BOOL>(scripted("NEWDEV_STANDIN_RESULT", 1));

@@ -2,8 +2,8 @@
 # release_test.sh SOURCE_DIR VERSION X64_EXE ARM64_EXE STANDIN_DLL WINE_PREFIX READOBJ
 # Makes releases of the source's committed HEAD with scripts/release, in clones of it in
 # folders of other names and depths: unsigned twice (identical, complete, checksummed,
-# the ordinary builds' executables, a valid and true bill of materials, a README that
-# names the right zip for each machine), signed with throwaway
+# the ordinary builds' executables in the zips and the test kits, a valid and true bill
+# of materials, a README that names the right zip for each machine), signed with throwaway
 # certificates (SHA-256, valid, still working, verifiable against the source, tampering
 # caught), and refused on bad input without touching an existing dist/.
 set -euo pipefail
@@ -30,6 +30,7 @@ git clone -q "$source_dir" "$first"
 git clone -q "$source_dir" "$second"
 release() { "$1/scripts/release" "${@:2}" 2>&1; } # CLONE [ARGUMENT...]
 name() { echo "pnpinstall-$version-win-$1"; }     # ARCH
+kit() { echo "pnpinstall-$version-tests-win-$1"; } # ARCH
 
 # Throwaway code-signing certificates: one in today's PKCS#12 form, one with the legacy
 # encryption (RC2, 3DES) that older tools write and OpenSSL 3 opens only with -legacy.
@@ -73,13 +74,13 @@ check "second unsigned release, by another builder elsewhere, uncommitted edits 
 [ "$status" -eq 0 ] || sed 's/^/  /' <<<"$output"
 git -C "$second" checkout -q pnpinstall/main.cpp
 check "two releases, identical SHA256SUMS" cmp "$first/dist/SHA256SUMS" "$second/dist/SHA256SUMS"
-check "dist/ holds the two zips and SHA256SUMS only" \
-    test "$(ls "$first/dist" | tr '\n' ' ')" = "SHA256SUMS $(name arm64).zip $(name x64).zip " -a \
-         "$(ls "$second/dist" | tr '\n' ' ')" = "SHA256SUMS $(name arm64).zip $(name x64).zip "
+release_files="SHA256SUMS $(kit arm64).zip $(kit x64).zip $(name arm64).zip $(name x64).zip "
+check "dist/ holds the two zips, the two test kits and SHA256SUMS only" \
+    test "$(ls "$first/dist" | sort | tr '\n' ' ')" = "$release_files" -a "$(ls "$second/dist" | sort | tr '\n' ' ')" = "$release_files"
 (cd "$first/dist" && unzip -q "$(name x64).zip" && unzip -q "$(name arm64).zip")
-check "SHA256SUMS verifies both zips and both executables" \
+check "SHA256SUMS verifies the zips, the test kits and both executables" \
     test "$(cd "$first/dist" && sha256sum -c SHA256SUMS 2>&1 | sort | tr '\n' ' ')" = \
-         "$(name arm64).zip: OK $(name arm64)/pnpinstall.exe: OK $(name x64).zip: OK $(name x64)/pnpinstall.exe: OK "
+         "$(kit arm64).zip: OK $(kit x64).zip: OK $(name arm64).zip: OK $(name arm64)/pnpinstall.exe: OK $(name x64).zip: OK $(name x64)/pnpinstall.exe: OK "
 
 # What each architecture's bill of materials must say: the packages linked into the
 # executable, exactly, and which Debian release and toolchain built it.
@@ -94,7 +95,10 @@ for arch in x64 arm64; do
     zip=$first/dist/$(name "$arch").zip unpacked=$first/dist/$(name "$arch")
     check "$arch: two releases, identical zips" cmp "$zip" "$second/dist/$(name "$arch").zip"
     check "$arch: zip listing" test "$(unzip -Z1 "$zip" | sort | tr '\n' ' ')" = \
-        "$(name "$arch")/LICENSE $(name "$arch")/README.md $(name "$arch")/pnpinstall.exe $(name "$arch")/pnpinstall.spdx.json "
+        "$(name "$arch")/ $(name "$arch")/LICENSE $(name "$arch")/README.md $(name "$arch")/pnpinstall.exe $(name "$arch")/pnpinstall.spdx.json "
+    check "$arch: two releases, identical test kits" cmp "$first/dist/$(kit "$arch").zip" "$second/dist/$(kit "$arch").zip"
+    check "$arch: the test kit's executable is the zip's" \
+        cmp <(unzip -p "$first/dist/$(kit "$arch").zip" "$(kit "$arch")/pnpinstall.exe") "$unpacked/pnpinstall.exe"
     check "$arch: the zip's executable is the ordinary build's, from the commit" cmp "$unpacked/pnpinstall.exe" "${built[$arch]}"
     check "$arch: README and LICENSE are the commit's" \
         bash -c 'cmp <(git -C "$0" show HEAD:README.md) "$1/README.md" && cmp <(git -C "$0" show HEAD:LICENSE) "$1/LICENSE"' \
@@ -163,8 +167,8 @@ done < <(awk '/^## / { inside = ($0 == "## Getting it on Windows") } inside && /
 check "README: the table lists every zip of the release" \
     test "$(printf '%s\n' "${listed[@]}" | sort | tr '\n' ' ')" = "$(name arm64).zip $(name x64).zip "
 check "README: every zip it names by version is one of this release" \
-    bash -c 'grep -oE "pnpinstall-[0-9][0-9.]*[0-9]-win-[a-z0-9]+" "$0" | sort -u | { ! grep -vxE "$1|$2"; }' \
-    "$first/README.md" "$(name x64)" "$(name arm64)"
+    bash -c 'grep -oE "pnpinstall-[0-9][0-9.]*[0-9]-(tests-)?win-[a-z0-9]+" "$0" | sort -u | { ! grep -vxE "$1"; }' \
+    "$first/README.md" "$(name x64)|$(name arm64)|$(kit x64)|$(kit arm64)"
 check "--verify accepts an unsigned zip" \
     contains "$(release "$second" --verify "$first/dist/$(name arm64).zip")" "matches commit $commit"
 
@@ -186,6 +190,8 @@ for arch in x64 arm64; do
     check "$arch: SBOM: the signed executable's SHA-256" \
         test "$(unzip -p "$zip" "$(name "$arch")/pnpinstall.spdx.json" | jq -r '.files[0].checksums[] | select(.algorithm == "SHA256") | .checksumValue')" \
              = "$(sha256sum <"$signed" | cut -c1-64)"
+    check "$arch: the test kit's executable is the signed one" \
+        cmp <(unzip -p "$first/dist/$(kit "$arch").zip" "$(kit "$arch")/pnpinstall.exe") "$signed"
     output=$(release "$second" --verify "$zip") && status=0 || status=$?
     check "$arch: --verify accepts the signed zip" test "$status" -eq 0 -a -n "$(grep -F "matches commit $commit" <<<"$output")"
     [ "$status" -eq 0 ] || sed 's/^/  /' <<<"$output"

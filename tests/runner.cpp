@@ -39,7 +39,7 @@ void makePipe(Handle &readEnd, Handle &writeEnd)
 } // namespace
 
 ProgramRun runProgram(const std::string &program, const std::string &commandLine,
-                      const std::string &directory, DWORD timeoutMs)
+                      const std::string &directory, DWORD timeoutMs, HANDLE token)
 {
     Handle outRead, outWrite, errRead, errWrite, input;
     makePipe(outRead, outWrite);
@@ -57,10 +57,27 @@ ProgramRun runProgram(const std::string &program, const std::string &commandLine
     startup.hStdError = errWrite.h;
     PROCESS_INFORMATION process{};
     std::wstring mutableLine = widen(commandLine);
-    if (!CreateProcessW(widen(program).c_str(), mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                        directory.empty() ? nullptr : widen(directory).c_str(), &startup, &process))
+    const std::wstring wideProgram = widen(program), wideDirectory = widen(directory);
+    const DWORD flags = CREATE_SUSPENDED; // into the job before it can start anything
+    if (!(token ? CreateProcessAsUserW(token, wideProgram.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, flags,
+                                       nullptr, directory.empty() ? nullptr : wideDirectory.c_str(), &startup, &process)
+                : CreateProcessW(wideProgram.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, flags, nullptr,
+                                 directory.empty() ? nullptr : wideDirectory.c_str(), &startup, &process)))
         fail("CreateProcess");
     Handle processHandle{process.hProcess}, threadHandle{process.hThread};
+    // The program and everything it starts end together: on a time-out, and when the
+    // program ends and leaves something behind. Where the job cannot be had (a platform
+    // without nested jobs), the program alone is ended.
+    Handle job{CreateJobObjectW(nullptr, nullptr)};
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!job.h || !SetInformationJobObject(job.h, JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
+        !AssignProcessToJobObject(job.h, process.hProcess)) {
+        if (job.h)
+            CloseHandle(job.h);
+        job.h = nullptr;
+    }
+    ResumeThread(process.hThread);
 
     ProgramRun run;
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
@@ -68,7 +85,8 @@ ProgramRun runProgram(const std::string &program, const std::string &commandLine
         drain(outRead.h, run.out);
         drain(errRead.h, run.err);
         if (GetTickCount64() > deadline) {
-            TerminateProcess(process.hProcess, ERROR_TIMEOUT);
+            if (!job.h || !TerminateJobObject(job.h, ERROR_TIMEOUT))
+                TerminateProcess(process.hProcess, ERROR_TIMEOUT);
             WaitForSingleObject(process.hProcess, INFINITE);
             run.timedOut = true;
             break;

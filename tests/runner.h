@@ -15,10 +15,11 @@ struct ProgramRun {
 
 // Starts `program` with exactly `commandLine` as its command line (program name included),
 // an empty stdin and `directory` as its working directory (empty: the caller's), and
-// ends it if it runs longer than `timeoutMs`. All three are UTF-8 and reach Windows as
-// UTF-16, so no character is lost to the test program's own code page.
+// ends it, with every process it started, if it runs longer than `timeoutMs`. All three
+// are UTF-8 and reach Windows as UTF-16, so no character is lost to the test program's
+// own code page. With a `token`, the program runs with that token's rights.
 ProgramRun runProgram(const std::string &program, const std::string &commandLine,
-                      const std::string &directory = {}, DWORD timeoutMs = 60000);
+                      const std::string &directory = {}, DWORD timeoutMs = 60000, HANDLE token = nullptr);
 
 // The folder this test program was started from, with a trailing backslash, in UTF-8.
 std::string ownDirectory();

@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# kit_test.sh ARCH BUILD_DIR KIT_NAME WINE_RUN PREFIX
+# The test kit as an administrator meets it: packed from the build tree as the release packs
+# it, unpacked into a folder whose path holds a space and Cyrillic letters, and run with
+# run-tests.cmd under Wine (WINE_RUN: scripts/wine-run or scripts/arm64-wine) in a prefix
+# of its own. The run passes, with what needs Windows skipped and named, and leaves
+# nothing behind. For x64 also: twice in a row; a case that hangs is ended and reported,
+# and the clean-up still done; a run killed halfway is cleaned up by --cleanup, and by
+# the next run.
+set -euo pipefail
+[ $# -eq 5 ] || { echo "usage: kit_test.sh ARCH BUILD_DIR KIT_NAME WINE_RUN PREFIX" >&2; exit 2; }
+arch=$1 build=$(realpath "$2") kit_name=$3 wine_run=$(realpath "$4") prefix=$(realpath -m "$5")
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/pnpinstall-kit.XXXXXX")
+stop_wine() { if [ "$arch" = arm64 ]; then "$wine_run" --stop "$prefix"; else WINEPREFIX=$prefix wineserver -k 2>/dev/null || true; fi; }
+trap 'stop_wine; rm -rf "$work"' EXIT
+failures=0
+check() { # description, then a command that succeeds when it holds
+    local what=$1; shift
+    if "$@"; then echo "ok   $what"; else echo "FAIL $what"; failures=$((failures + 1)); fi
+}
+
+# Packed as the release packs it.
+(cd "$build" && cpack -G ZIP -B "$work/pack" -D CPACK_COMPONENTS_ALL=kit >"$work/cpack.log" 2>&1) ||
+    { cat "$work/cpack.log" >&2; echo "FAIL packing the kit" >&2; exit 1; }
+zip=$work/pack/$kit_name.zip
+expected="$kit_name/ $kit_name/LICENSE $kit_name/README.md $kit_name/pnpinstall.exe $kit_name/run-tests.cmd \
+$kit_name/sample/ $kit_name/sample/pnpdemo.inf $kit_name/tests/ $kit_name/tests/install_test.exe \
+$kit_name/tests/standin/ $kit_name/tests/standin/newdev.dll $kit_name/tests/testkit.exe "
+check "the kit's zip holds exactly what the kit needs" test "$(unzip -Z1 "$zip" | sort | tr '\n' ' ')" = "$expected"
+folder="$work/Тестовый набор"
+mkdir "$folder" && unzip -q "$zip" -d "$folder"
+kit=$folder/$kit_name
+check "the kit's command is the build's" cmp "$kit/pnpinstall.exe" "$build/pnpinstall/pnpinstall.exe"
+[ "$failures" -eq 0 ] || exit 1
+
+# run_kit NAME [ARGUMENT...]: runs run-tests.cmd in the kit's folder as a prompt would;
+# its output and status go to $work/NAME.out and $work/NAME.status.
+run_kit() {
+    local name=$1 start=$SECONDS; shift
+    local status=0
+    (cd "$kit" && WINE_RUN_TIMEOUT=400 "$wine_run" "$prefix" cmd /c run-tests.cmd "$@") >"$work/$name.out" 2>&1 ||
+        status=$?
+    tr -d '\r' <"$work/$name.out" >"$work/$name.text"
+    echo "$status" >"$work/$name.status"
+    echo "run-tests.cmd $* ($name): status $status in $((SECONDS - start)) s"
+}
+show() { echo "  $1 printed (status $(cat "$work/$1.status")):"; sed 's/^/  | /' "$work/$1.text"; }
+last_line() { tail -1 "$work/$1.text"; }
+# What a run must show: it passed, named each skipped case with its reason, left nothing.
+passed() { # NAME
+    local name=$1 before=$failures
+    check "$name: status 0" test "$(cat "$work/$name.status")" = 0
+    check "$name: ends with N passed, 0 failed, N skipped" grep -qxE '[0-9]+ passed, 0 failed, [0-9]+ skipped' <(last_line "$name")
+    check "$name: the report beside the kit is what it printed" cmp <(tr -d '\r' <"$kit/test-report.txt") "$work/$name.text"
+    check "$name: the real installations passed" test "$(grep -c '^PASS  Folder/SignedPackage.InstallsAndInstallsAgainWhenForced/' "$work/$name.text")" = 2
+    check "$name: the driver came from the $section section" \
+        grep -qF "holds \"installed from pnpdemo.inf, section $section\"" "$work/$name.text"
+    check "$name: each skipped case says why" bash -c '! grep -A1 "^SKIP  " "$0" | grep -qx "      skipped: "' "$work/$name.text"
+    check "$name: what needs Windows is skipped under Wine" \
+        test "$(grep -cE '^SKIP  .*(PlantedNewdev|WindowsAnswers|Catalog)' "$work/$name.text")" = 7
+    check "$name: nothing left on the machine" \
+        test "$(grep -E '^(Left|LEFT) on this machine' "$work/$name.text" | tail -1)" = "Left on this machine: nothing"
+    [ "$failures" -eq "$before" ] || show "$name"
+}
+declare -A sections=([x64]=NTamd64 [arm64]=NTarm64)
+section=${sections[$arch]}
+
+run_kit first
+passed first
+if [ "$arch" = x64 ]; then
+    run_kit again
+    passed again
+
+    # An installer that waits for a person: the stand-in beside the kit's command, answering
+    # after ten minutes. Each case that installs is ended at its limit, and the kit goes on.
+    cp "$build/kit/tests/standin/newdev.dll" "$kit/newdev.dll"
+    export WINEDLLOVERRIDES=newdev=n,b NEWDEV_STANDIN_SLEEP_MS=600000
+    run_kit hanging --case-limit 4
+    before=$failures
+    check "hanging: status not 0" test "$(cat "$work/hanging.status")" != 0
+    check "hanging: each case that installs is ended after 4 s and fails" \
+        test "$(grep -c '^      ended after 4 s without finishing' "$work/hanging.text")" = 3
+    check "hanging: the other cases still ran" grep -q '^PASS  RunTests.RefuseWithoutAdministratorRights' "$work/hanging.text"
+    check "hanging: ends with 3 failed" grep -qxE '[0-9]+ passed, 3 failed, [0-9]+ skipped' <(last_line hanging)
+    check "hanging: clean-up done, nothing left" \
+        test "$(grep -E '^(Left|LEFT) on this machine' "$work/hanging.text" | tail -1)" = "Left on this machine: nothing"
+    [ "$failures" -eq "$before" ] || show hanging
+
+    # Killed while a case waits in the installer, with its device, certificate and files in
+    # place: --cleanup removes them; killed again, the next run removes them itself.
+    killed_halfway() { # NAME
+        (run_kit "$1" --case-limit 4) &
+        local run=$! waited=0
+        until [ -d "$kit/work/InstallsAndInstallsAgainWhenForced.with_a_space" ] || ! kill -0 "$run" 2>/dev/null ||
+              [ $waited -ge 300 ]; do
+            sleep 0.1; waited=$((waited + 1))
+        done
+        sleep 1
+        # Ends the kit's processes as a person would, without losing what they did: the
+        # wineserver, which keeps the registry, stays.
+        WINEPREFIX=$prefix WINEDEBUG=-all timeout 60 wine taskkill /f /im testkit.exe /im install_test.exe \
+            /im pnpinstall.exe >/dev/null 2>&1 </dev/null || true
+        wait "$run" || true
+    }
+    killed_halfway killed
+    rm "$kit/newdev.dll"
+    unset WINEDLLOVERRIDES NEWDEV_STANDIN_SLEEP_MS
+    run_kit cleanup --cleanup
+    before=$failures
+    check "--cleanup after a killed run: status 0" test "$(cat "$work/cleanup.status")" = 0
+    check "--cleanup: removed the case's device and files" \
+        bash -c 'grep -q "^      device ROOT\\\\PNPINSTALLTEST\\\\" "$0" && grep -q "^      folder .*work$" "$0"' "$work/cleanup.text"
+    check "--cleanup: nothing left" grep -qx 'Left on this machine: nothing' "$work/cleanup.text"
+    [ "$failures" -eq "$before" ] || show cleanup
+
+    cp "$build/kit/tests/standin/newdev.dll" "$kit/newdev.dll"
+    export WINEDLLOVERRIDES=newdev=n,b NEWDEV_STANDIN_SLEEP_MS=600000
+    killed_halfway killed_again
+    rm "$kit/newdev.dll"
+    unset WINEDLLOVERRIDES NEWDEV_STANDIN_SLEEP_MS
+    run_kit after_killed
+    passed after_killed
+    check "after a killed run: the kit removed what it left" bash -c \
+        'sed -n "/^Left by an earlier run, and removed:/,/^Left on/p" "$0" | grep -q "^      device ROOT\\\\PNPINSTALLTEST\\\\"' \
+        "$work/after_killed.text"
+fi
+
+# Independently of the kit's own checks: the prefix's registry holds no test device and
+# no key container of the kit's.
+stop_wine
+check "the prefix holds no test device" bash -c '! grep -q "Enum\\\\\\\\ROOT\\\\\\\\PNPINSTALLTEST\\\\\\\\[0-9]" "$0/system.reg"' "$prefix"
+check "the prefix holds no key of the kit's" bash -c '! grep -qi "pnpinstall-test-kit" "$0/system.reg"' "$prefix"
+[ "$failures" -eq 0 ] || { echo "$failures kit check(s) failed" >&2; exit 1; }
