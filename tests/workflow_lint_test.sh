@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # workflow_lint_test.sh SOURCE_DIR
-# Lints the project's GitHub workflows, offline, with the linter that scripts/install-packages
-# installs from npm (tests/workflow-lint): each must pass. So that a pass means something,
+# Lints the project's GitHub workflows, offline, with the linter that scripts/test installs
+# from npm (tests/workflow-lint): each must pass. So that a pass means something,
 # copies of each with a key misspelt in one place, as a slip would leave it, must fail.
 set -euo pipefail
 [ $# -eq 1 ] || { echo "usage: workflow_lint_test.sh SOURCE_DIR" >&2; exit 2; }
 source_dir=$(realpath "$1")
 lint=$source_dir/tests/workflow-lint/node_modules/.bin/action-validator
-[ -x "$lint" ] || { echo "FAIL the workflow linter is not installed: run scripts/install-packages" >&2; exit 1; }
+[ -x "$lint" ] || { echo "FAIL the workflow linter is not installed: run scripts/test, or npm ci --prefix tests/workflow-lint" >&2; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/pnpinstall-workflow.XXXXXX")
 trap 'rm -rf "$work"' EXIT
