@@ -94,13 +94,16 @@ const Case cases[] = {
 class BesideTheStandIn : public testing::Test {
 protected:
     const std::string folder = ownDirectory();
-    const std::string log = folder + "standin-calls.log";
+    // One log a test process: cases may run side by side.
+    const std::string log = folder + "standin-calls-" + std::to_string(GetCurrentProcessId()) + ".log";
 
     void SetUp() override
     {
         SetEnvironmentVariableA("NEWDEV_STANDIN_LOG", log.c_str());
         DeleteFileA(log.c_str());
     }
+
+    void TearDown() override { DeleteFileA(log.c_str()); }
 
     void answerWith(const InstallerAnswer &answer)
     {

@@ -25,10 +25,15 @@ has() { grep -qE -- "$2" <<<"$1"; }
 contains() { grep -qF -- "$2" <<<"$1"; }
 lacks() { ! grep -qF -- "$2" <<<"$1"; }
 commit=$(git -C "$source_dir" rev-parse HEAD)
-first=$work/a/pnpinstall second=$work/b/deeper/checkout
-git clone -q "$source_dir" "$first"
-git clone -q "$source_dir" "$second"
+first=$work/a/pnpinstall second=$work/b/deeper/checkout signed=$work/c/signed legacy=$work/d/legacy
+for clone in "$first" "$second" "$signed" "$legacy"; do git clone -q "$source_dir" "$clone"; done
 release() { "$1/scripts/release" "${@:2}" 2>&1; } # CLONE [ARGUMENT...]
+# Releases and verifications run side by side (they take a core each): started NAME
+# COMMAND... starts one, its output in $work/NAME.out; finished NAME waits for it and
+# returns its status.
+declare -A running
+started() { local name=$1; shift; "$@" >"$work/$name.out" 2>&1 & running[$name]=$!; }
+finished() { wait "${running[$1]}"; }
 name() { echo "pnpinstall-$version-win-$1"; }     # ARCH
 kit() { echo "pnpinstall-$version-tests-win-$1"; } # ARCH
 
@@ -58,21 +63,29 @@ echo "a change" >>"$second/README.md"
 refused "signing a dirty work tree" "uncommitted changes" PNPINSTALL_SIGN_PFX="$pfx" PNPINSTALL_SIGN_PASSWORD=throwaway
 git -C "$second" checkout -q README.md
 
-# Unsigned, twice: the second as another builder makes it, with another home folder and
-# the ARM64 toolchain reached through another path (the same files), from a work tree with
-# an uncommitted change to the command, which must not reach the release, and over an
-# earlier dist/, which it replaces.
-output=$(release "$first") && status=0 || status=$?
-check "unsigned release" test "$status" -eq 0
-[ "$status" -eq 0 ] || sed 's/^/  /' <<<"$output"
-check "unsigned release: says so" has "$(tail -1 <<<"$output")" 'UNSIGNED'
+# Four releases side by side. Unsigned, twice: the second as another builder makes it,
+# with another home folder and the ARM64 toolchain reached through another path (the same
+# files), from a work tree with an uncommitted change to the command, which must not
+# reach the release, and over an earlier dist/, which it replaces. Signed, once with each
+# kind of PKCS#12 file; the checks further below read the one signed with today's kind.
 sed -i 's/printf("success\\n")/printf("done\\n")/' "$second/pnpinstall/main.cpp"
 toolchain=$(awk -F= '/^PNPINSTALL_ARM64_TOOLCHAIN:/ { print $2 }' "$(dirname "${built[arm64]}")/../CMakeCache.txt")
 mkdir -p "$work/elsewhere/home" && ln -s "$(dirname "$toolchain")" "$work/elsewhere/cache"
-output=$(HOME=$work/elsewhere/home PNPINSTALL_CACHE=$work/elsewhere/cache release "$second") && status=0 || status=$?
+started first release "$first"
+started second env HOME="$work/elsewhere/home" PNPINSTALL_CACHE="$work/elsewhere/cache" "$second/scripts/release"
+for certificate in sign legacy; do
+    clone=$signed; [ "$certificate" = sign ] || clone=$legacy
+    started "$certificate" env PNPINSTALL_SIGN_PFX="$work/certificate/$certificate.pfx" PNPINSTALL_SIGN_PASSWORD=throwaway \
+        "$clone/scripts/release"
+done
+finished second && status=0 || status=$?
 check "second unsigned release, by another builder elsewhere, uncommitted edits aside" test "$status" -eq 0
-[ "$status" -eq 0 ] || sed 's/^/  /' <<<"$output"
+[ "$status" -eq 0 ] || sed 's/^/  /' "$work/second.out"
 git -C "$second" checkout -q pnpinstall/main.cpp
+finished first && status=0 || status=$?
+check "unsigned release" test "$status" -eq 0
+[ "$status" -eq 0 ] || sed 's/^/  /' "$work/first.out"
+check "unsigned release: says so" has "$(tail -1 "$work/first.out")" 'UNSIGNED'
 check "two releases, identical SHA256SUMS" cmp "$first/dist/SHA256SUMS" "$second/dist/SHA256SUMS"
 release_files="SHA256SUMS $(kit arm64).zip $(kit x64).zip $(name arm64).zip $(name x64).zip "
 check "dist/ holds the two zips, the two test kits and SHA256SUMS only" \
@@ -169,32 +182,27 @@ check "README: the table lists every zip of the release" \
 check "README: every zip it names by version is one of this release" \
     bash -c 'grep -oE "pnpinstall-[0-9][0-9.]*[0-9]-(tests-)?win-[a-z0-9]+" "$0" | sort -u | { ! grep -vxE "$1"; }' \
     "$first/README.md" "$(name x64)|$(name arm64)|$(kit x64)|$(kit arm64)"
-check "--verify accepts an unsigned zip" \
-    contains "$(release "$second" --verify "$first/dist/$(name arm64).zip")" "matches commit $commit"
+started verify_unsigned release "$second" --verify "$first/dist/$(name arm64).zip"
 
-# Signed, once with each kind of PKCS#12 file.
-for certificate in legacy.pfx sign.pfx; do
-    output=$(PNPINSTALL_SIGN_PFX=$work/certificate/$certificate PNPINSTALL_SIGN_PASSWORD=throwaway release "$first") &&
-        status=0 || status=$?
-    check "signed release ($certificate)" test "$status" -eq 0
-    [ "$status" -eq 0 ] || sed 's/^/  /' <<<"$output"
-    check "signed release ($certificate): says by whom" has "$(tail -1 <<<"$output")" 'signed by CN = pnpinstall test signer'
+for certificate in legacy sign; do
+    finished "$certificate" && status=0 || status=$?
+    check "signed release ($certificate.pfx)" test "$status" -eq 0
+    [ "$status" -eq 0 ] || sed 's/^/  /' "$work/$certificate.out"
+    check "signed release ($certificate.pfx): says by whom" has "$(tail -1 "$work/$certificate.out")" 'signed by CN = pnpinstall test signer'
 done
 mkdir "$work/run"
 for arch in x64 arm64; do
-    zip=$first/dist/$(name "$arch").zip signed=$work/run/$arch.exe
-    unzip -p "$zip" "$(name "$arch")/pnpinstall.exe" >"$signed"
+    zip=$signed/dist/$(name "$arch").zip exe=$work/run/$arch.exe
+    unzip -p "$zip" "$(name "$arch")/pnpinstall.exe" >"$exe"
     check "$arch: Authenticode signature verifies against the certificate, made with SHA-256" \
         bash -c 'osslsigncode verify -CAfile "$0" -in "$1" 2>&1 | grep -qx "Message digest algorithm *: SHA256"' \
-        "$work/certificate/cert.pem" "$signed"
+        "$work/certificate/cert.pem" "$exe"
     check "$arch: SBOM: the signed executable's SHA-256" \
         test "$(unzip -p "$zip" "$(name "$arch")/pnpinstall.spdx.json" | jq -r '.files[0].checksums[] | select(.algorithm == "SHA256") | .checksumValue')" \
-             = "$(sha256sum <"$signed" | cut -c1-64)"
+             = "$(sha256sum <"$exe" | cut -c1-64)"
     check "$arch: the test kit's executable is the signed one" \
-        cmp <(unzip -p "$first/dist/$(kit "$arch").zip" "$(kit "$arch")/pnpinstall.exe") "$signed"
-    output=$(release "$second" --verify "$zip") && status=0 || status=$?
-    check "$arch: --verify accepts the signed zip" test "$status" -eq 0 -a -n "$(grep -F "matches commit $commit" <<<"$output")"
-    [ "$status" -eq 0 ] || sed 's/^/  /' <<<"$output"
+        cmp <(unzip -p "$signed/dist/$(kit "$arch").zip" "$(kit "$arch")/pnpinstall.exe") "$exe"
+    started "verify_signed_$arch" release "$second" --verify "$zip"
 done
 
 # The signed x86-64 executable still behaves, from cmd, beside the stand-in.
@@ -216,15 +224,33 @@ tampered() {
     local name; name=$(name "$1")
     rm -rf "${work:?}/run/$name" && mkdir "$work/run/$name" && cp "$work/run/$1.exe" "$work/run/$name/pnpinstall.exe" &&
         printf '\x90' | dd of="$work/run/$name/pnpinstall.exe" bs=1 seek=$((0x500)) conv=notrunc status=none &&
-        unzip -p "$first/dist/$name.zip" "$name/pnpinstall.spdx.json" | jq "$2" >"$work/run/$name/pnpinstall.spdx.json" &&
-        cp "$first/dist/$name.zip" "$work/run/tampered-$1.zip" &&
+        unzip -p "$signed/dist/$name.zip" "$name/pnpinstall.spdx.json" | jq "$2" >"$work/run/$name/pnpinstall.spdx.json" &&
+        cp "$signed/dist/$name.zip" "$work/run/tampered-$1.zip" &&
         (cd "$work/run" && zip -q "tampered-$1.zip" "$name/pnpinstall.exe" "$name/pnpinstall.spdx.json") &&
         echo "$work/run/tampered-$1.zip"
 }
-# x86-64, said to be built with another compiler on another Debian release.
+# x86-64, said to be built with another compiler on another Debian release; ARM64, said to
+# have its run-time from another mingw-w64 source package; and a zip for an architecture
+# this does not build, refused before anything is built.
 other_compiler="(.packages[] | select(.name == \"clang-$llvm\") | .versionInfo) = \"1:0.0-other\""
 other_release='.creationInfo.comment |= sub("^Built on [^;]* with"; "Built on Debian GNU/Linux 99 (other) with")'
-output=$(release "$second" --verify "$(tampered x64 "$other_compiler | $other_release")") && status=0 || status=$?
+started tampered_x64 release "$second" --verify "$(tampered x64 "$other_compiler | $other_release")"
+started tampered_arm64 release "$second" --verify \
+    "$(tampered arm64 '(.packages[] | select(.name == "mingw-w64") | .versionInfo) = "0.0-other"')"
+(cd "$work/run" && mkdir -p "pnpinstall-$version-win-x86" && cp x64.exe "pnpinstall-$version-win-x86/pnpinstall.exe" &&
+    zip -q x86.zip "pnpinstall-$version-win-x86/pnpinstall.exe")
+started x86 release "$second" --verify "$work/run/x86.zip"
+
+finished verify_unsigned && status=0 || status=$?
+check "--verify accepts an unsigned zip" test "$status" -eq 0 -a -n "$(grep -F "matches commit $commit" "$work/verify_unsigned.out")"
+for arch in x64 arm64; do
+    finished "verify_signed_$arch" && status=0 || status=$?
+    check "$arch: --verify accepts the signed zip" \
+        test "$status" -eq 0 -a -n "$(grep -F "matches commit $commit" "$work/verify_signed_$arch.out")"
+    [ "$status" -eq 0 ] || sed 's/^/  /' "$work/verify_signed_$arch.out"
+done
+finished tampered_x64 && status=0 || status=$?
+output=$(cat "$work/tampered_x64.out")
 check "--verify rejects an executable changed by one byte" test "$status" -ne 0
 where="does NOT match commit $commit: its executable differs from byte $((0x500 + 1)) (offset 0x500)"
 check "--verify: says where it differs" contains "$output" "$where"
@@ -233,18 +259,14 @@ check "--verify: names the package this machine has at another version" \
     contains "$output" "clang-$llvm: the release was built with 1:0.0-other, this machine has $(dpkg-query -W -f='${Version}' "clang-$llvm")"
 check "--verify: names no package that is the same" lacks "$output" "lld-$llvm: the release"
 [ "$failures" -eq 0 ] || sed 's/^/  /' <<<"$output"
-# ARM64, said to have its run-time from another mingw-w64 source package.
-output=$(release "$second" --verify "$(tampered arm64 '(.packages[] | select(.name == "mingw-w64") | .versionInfo) = "0.0-other"')") &&
-    status=0 || status=$?
+finished tampered_arm64 && status=0 || status=$?
+output=$(cat "$work/tampered_arm64.out")
 check "--verify: ARM64: names the toolchain's source package at another version" test "$status" -ne 0 -a -n "$(grep -F \
     "mingw-w64: the release was built with 0.0-other, this machine has $(grep '^mingw-w64 ' "$toolchain/source-packages" | cut -d' ' -f2)" \
     <<<"$output")"
 check "--verify: ARM64: names no source package that is the same" lacks "$output" "llvm-toolchain-$llvm: the release"
-# A zip for an architecture this does not build is refused before anything is built.
-(cd "$work/run" && mkdir -p "pnpinstall-$version-win-x86" && cp x64.exe "pnpinstall-$version-win-x86/pnpinstall.exe" &&
-    zip -q x86.zip "pnpinstall-$version-win-x86/pnpinstall.exe")
-output=$(release "$second" --verify "$work/run/x86.zip") && status=0 || status=$?
+finished x86 && status=0 || status=$?
 check "--verify refuses a zip for an architecture it does not build" \
-    test "$status" -ne 0 -a -n "$(grep -F "is for no architecture this builds" <<<"$output")"
+    test "$status" -ne 0 -a -n "$(grep -F "is for no architecture this builds" "$work/x86.out")"
 
 [ "$failures" -eq 0 ] || { echo "$failures release check(s) failed" >&2; exit 1; }
