@@ -31,13 +31,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string fullPath(const std::string &path)
-{
-    wchar_t full[MAX_PATH * 2];
-    DWORD length = GetFullPathNameW(widen(path).c_str(), MAX_PATH * 2, full, nullptr);
-    return narrow(std::wstring(full, length));
-}
-
 std::string inKit(const std::string &relative) { return fullPath(ownDirectory() + "..\\" + relative); }
 
 bool exists(const std::string &path) { return GetFileAttributesW(widen(path).c_str()) != INVALID_FILE_ATTRIBUTES; }

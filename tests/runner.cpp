@@ -107,6 +107,13 @@ std::string ownDirectory()
     return directory.substr(0, directory.find_last_of('\\') + 1);
 }
 
+std::string fullPath(const std::string &path)
+{
+    wchar_t full[MAX_PATH * 2];
+    DWORD length = GetFullPathNameW(widen(path).c_str(), MAX_PATH * 2, full, nullptr);
+    return narrow(std::wstring(full, length));
+}
+
 std::wstring widen(const std::string &utf8)
 {
     std::wstring utf16(utf8.size(), L'\0');

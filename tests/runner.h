@@ -24,6 +24,9 @@ ProgramRun runProgram(const std::string &program, const std::string &commandLine
 // The folder this test program was started from, with a trailing backslash, in UTF-8.
 std::string ownDirectory();
 
+// A path made full, with its "." and ".." resolved, in UTF-8.
+std::string fullPath(const std::string &path);
+
 // UTF-8 to UTF-16 and back, for the wide Windows functions.
 std::wstring widen(const std::string &utf8);
 std::string narrow(const std::wstring &utf16);

@@ -26,15 +26,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string folderOf(const std::string &path)
-{
-    wchar_t full[MAX_PATH * 2];
-    DWORD length = GetFullPathNameW(widen(path).c_str(), MAX_PATH * 2, full, nullptr);
-    return narrow(std::wstring(full, length));
-}
-
-const std::string testsFolder = ownDirectory();            // <kit>\tests\ .
-const std::string kitFolder = folderOf(testsFolder + "..\\"); // with its trailing backslash
+// The kit's tests folder, where this program is, and the kit's own, each ending in a
+// backslash.
+const std::string testsFolder = ownDirectory();
+const std::string kitFolder = fullPath(testsFolder + "..\\");
 
 // Prints each line as it comes (UTF-16 to a console, UTF-8 to a pipe or file) and keeps
 // it in the report file, so that a run that is killed leaves what it had found.
