@@ -18,6 +18,7 @@
 #include <newdev.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -42,6 +43,18 @@ std::string hex(DWORD code)
     char text[16];
     std::snprintf(text, sizeof text, "0x%08lX", code);
     return text;
+}
+
+// The driver store's name for the device's INF (oemNN.inf on Windows), for the report.
+// Wine's arm64 installer leaves junk bytes in InfPath, which the report must not copy.
+std::string storedInf(const std::string &infPath)
+{
+    if (infPath.empty())
+        return "";
+    for (unsigned char c : infPath)
+        if (c <= ' ' || c >= 0x7f || std::strchr("\\/:*?\"<>|", c))
+            return ", and an InfPath of " + std::to_string(infPath.size()) + " bytes that is no file name";
+    return ", from " + infPath + " in the driver store";
 }
 
 std::string described(const ProgramRun &run)
@@ -344,7 +357,7 @@ TEST_P(SignedPackage, InstallsAndInstallsAgainWhenForced)
             fromExpectedSection = fromExpectedSection || devices[0].marker == "installed from pnpdemo.inf, section " + section;
         EXPECT_TRUE(fromExpectedSection) << "marker: \"" << devices[0].marker << "\"";
         note(std::string(run) + ": the device's driver key holds \"" + devices[0].marker + "\"" +
-             (devices[0].infPath.empty() ? "" : ", from " + devices[0].infPath + " in the driver store"));
+             storedInf(devices[0].infPath));
     }
 }
 

@@ -50,12 +50,16 @@ last_line() { tail -1 "$work/$1.text"; }
 # The run's clean-up, after its cases (a run also removes what an earlier one left, first),
 # ends with nothing left.
 left_nothing() { [ -n "$(sed -n '/^Removed/,$p' "$work/$1.text" | grep -x 'Left on this machine: nothing')" ]; }
+# A report a person reads and pastes into a ticket: valid UTF-8 (the kit's folder may have
+# any name), no control character but its line ends.
+plain_text() { iconv -f UTF-8 -t UTF-8 "$1" >/dev/null 2>&1 && ! tr -d '\r\n' <"$1" | grep -q '[[:cntrl:]]'; }
 # What a run must show: it passed, named each skipped case with its reason, left nothing.
 passed() { # NAME
     local name=$1 before=$failures
     check "$name: status 0" test "$(cat "$work/$name.status")" = 0
     check "$name: ends with N passed, 0 failed, N skipped" grep -qxE '[0-9]+ passed, 0 failed, [0-9]+ skipped' <(last_line "$name")
     check "$name: the report beside the kit is what it printed" cmp <(tr -d '\r' <"$kit/test-report.txt") "$work/$name.text"
+    check "$name: the report is text: UTF-8, no control characters" plain_text "$kit/test-report.txt"
     check "$name: the real installations passed" test "$(grep -c '^PASS  Folder/SignedPackage.InstallsAndInstallsAgainWhenForced/' "$work/$name.text")" = 2
     check "$name: the driver came from the $section section" \
         grep -qF "holds \"installed from pnpdemo.inf, section $section\"" "$work/$name.text"
