@@ -35,17 +35,22 @@ check "the kit's command is the build's" cmp "$kit/pnpinstall.exe" "$build/pnpin
 [ "$failures" -eq 0 ] || exit 1
 
 # run_kit NAME [ARGUMENT...]: runs run-tests.cmd in the kit's folder as a prompt would;
-# its output and status go to $work/NAME.out and $work/NAME.status.
+# its output and status go to $work/NAME.out and $work/NAME.status. What the wrappers
+# around it say (set-up notices, Wine's complaints) goes to standard error, kept apart in
+# $work/NAME.err: it is not the kit's.
 run_kit() {
     local name=$1 start=$SECONDS; shift
     local status=0
-    (cd "$kit" && WINE_RUN_TIMEOUT=400 "$wine_run" "$prefix" cmd /c run-tests.cmd "$@") >"$work/$name.out" 2>&1 ||
-        status=$?
+    (cd "$kit" && WINE_RUN_TIMEOUT=400 "$wine_run" "$prefix" cmd /c run-tests.cmd "$@") >"$work/$name.out" \
+        2>"$work/$name.err" || status=$?
     tr -d '\r' <"$work/$name.out" >"$work/$name.text"
     echo "$status" >"$work/$name.status"
     echo "run-tests.cmd $* ($name): status $status in $((SECONDS - start)) s"
 }
-show() { echo "  $1 printed (status $(cat "$work/$1.status")):"; sed 's/^/  | /' "$work/$1.text"; }
+show() {
+    echo "  $1 printed (status $(cat "$work/$1.status")):"; sed 's/^/  | /' "$work/$1.text"
+    [ ! -s "$work/$1.err" ] || { echo "  and on standard error:"; sed 's/^/  ! /' "$work/$1.err"; }
+}
 last_line() { tail -1 "$work/$1.text"; }
 # The run's clean-up, after its cases (a run also removes what an earlier one left, first),
 # ends with nothing left.
