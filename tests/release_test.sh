@@ -3,9 +3,10 @@
 # Makes releases of the source's committed HEAD with scripts/release, in clones of it in
 # folders of other names and depths: unsigned twice (identical, complete, checksummed,
 # the ordinary builds' executables in the zips and the test kits, a valid and true bill
-# of materials, a README that names the right zip for each machine), signed with throwaway
-# certificates (SHA-256, valid, still working, verifiable against the source, tampering
-# caught), and refused on bad input without touching an existing dist/.
+# of materials, a README that names the right zip for each machine); copies of one signed
+# with `--sign` and throwaway certificates (SHA-256, valid, still working, in the kits too,
+# checksummed anew, verifiable against the source, tampering caught); and bad input
+# refused without touching an existing dist/.
 set -euo pipefail
 [ $# -eq 7 ] || { echo "usage: release_test.sh SOURCE_DIR VERSION X64_EXE ARM64_EXE STANDIN_DLL WINE_PREFIX READOBJ" >&2; exit 2; }
 source_dir=$1 version=$2 standin=$5 prefix=$(realpath -m "$6")
@@ -47,37 +48,35 @@ mkdir "$work/certificate"
     openssl pkcs12 -export -legacy -inkey key.pem -in cert.pem -out legacy.pfx -passout pass:throwaway)
 pfx=$work/certificate/sign.pfx
 
-# Refused, with a clear message, before anything is built; an earlier dist/ stays as it was.
+# Refused, with a clear message, before anything is built or signed; an earlier dist/
+# stays as it was.
 mkdir "$second/dist" && echo "an earlier release" >"$second/dist/earlier"
-refused() { # DESCRIPTION MESSAGE [VARIABLE=VALUE...]
-    local what=$1 message=$2; shift 2
-    local output status
-    output=$(env "$@" "$second/scripts/release" 2>&1) && status=0 || status=$?
+refused() { # CLONE DESCRIPTION MESSAGE [VARIABLE=VALUE...] [-- ARGUMENT...]
+    local clone=$1 what=$2 message=$3 arguments=() output status before; shift 3
+    while [ $# -gt 0 ] && [ "$1" != -- ]; do arguments+=("$1"); shift; done
+    [ $# -eq 0 ] || shift
+    before=$(cd "$clone/dist" 2>/dev/null && find . -type f -exec sha256sum {} + | sort) || true
+    output=$(env "${arguments[@]}" "$clone/scripts/release" "$@" 2>&1) && status=0 || status=$?
     check "refused: $what" test "$status" -ne 0
     check "refused: $what: says so" has "$output" "$message"
-    check "refused: $what: dist/ untouched" test "$(ls "$second/dist")" = earlier
+    check "refused: $what: dist/ untouched" \
+        test "$(cd "$clone/dist" 2>/dev/null && find . -type f -exec sha256sum {} + | sort)" = "$before"
 }
-refused "a missing certificate file" "cannot read the certificate file" PNPINSTALL_SIGN_PFX="$work/none.pfx"
-refused "a wrong password" "wrong password" PNPINSTALL_SIGN_PFX="$pfx" PNPINSTALL_SIGN_PASSWORD=wrong
-echo "a change" >>"$second/README.md"
-refused "signing a dirty work tree" "uncommitted changes" PNPINSTALL_SIGN_PFX="$pfx" PNPINSTALL_SIGN_PASSWORD=throwaway
-git -C "$second" checkout -q README.md
+refused "$second" "a missing certificate file" "cannot read the certificate file" PNPINSTALL_SIGN_PFX="$work/none.pfx"
+refused "$second" "a wrong password" "wrong password" PNPINSTALL_SIGN_PFX="$pfx" PNPINSTALL_SIGN_PASSWORD=wrong
+refused "$signed" "signing with no release made" "no release in dist/" PNPINSTALL_SIGN_PFX="$pfx" \
+    PNPINSTALL_SIGN_PASSWORD=throwaway -- --sign
+refused "$signed" "signing without a certificate" "needs PNPINSTALL_SIGN_PFX" -- --sign
 
-# Four releases side by side. Unsigned, twice: the second as another builder makes it,
-# with another home folder and the ARM64 toolchain reached through another path (the same
-# files), from a work tree with an uncommitted change to the command, which must not
-# reach the release, and over an earlier dist/, which it replaces. Signed, once with each
-# kind of PKCS#12 file; the checks further below read the one signed with today's kind.
+# Two unsigned releases side by side: the second as another builder makes it, with another
+# home folder and the ARM64 toolchain reached through another path (the same files), from
+# a work tree with an uncommitted change to the command, which must not reach the release,
+# and over an earlier dist/, which it replaces.
 sed -i 's/printf("success\\n")/printf("done\\n")/' "$second/pnpinstall/main.cpp"
 toolchain=$(awk -F= '/^PNPINSTALL_ARM64_TOOLCHAIN:/ { print $2 }' "$(dirname "${built[arm64]}")/../CMakeCache.txt")
 mkdir -p "$work/elsewhere/home" && ln -s "$(dirname "$toolchain")" "$work/elsewhere/cache"
 started first release "$first"
 started second env HOME="$work/elsewhere/home" PNPINSTALL_CACHE="$work/elsewhere/cache" "$second/scripts/release"
-for certificate in sign legacy; do
-    clone=$signed; [ "$certificate" = sign ] || clone=$legacy
-    started "$certificate" env PNPINSTALL_SIGN_PFX="$work/certificate/$certificate.pfx" PNPINSTALL_SIGN_PASSWORD=throwaway \
-        "$clone/scripts/release"
-done
 finished second && status=0 || status=$?
 check "second unsigned release, by another builder elsewhere, uncommitted edits aside" test "$status" -eq 0
 [ "$status" -eq 0 ] || sed 's/^/  /' "$work/second.out"
@@ -91,9 +90,24 @@ release_files="SHA256SUMS $(kit arm64).zip $(kit x64).zip $(name arm64).zip $(na
 check "dist/ holds the two zips, the two test kits and SHA256SUMS only" \
     test "$(ls "$first/dist" | sort | tr '\n' ' ')" = "$release_files" -a "$(ls "$second/dist" | sort | tr '\n' ' ')" = "$release_files"
 (cd "$first/dist" && unzip -q "$(name x64).zip" && unzip -q "$(name arm64).zip")
-check "SHA256SUMS verifies the zips, the test kits and both executables" \
-    test "$(cd "$first/dist" && sha256sum -c SHA256SUMS 2>&1 | sort | tr '\n' ' ')" = \
-         "$(kit arm64).zip: OK $(kit x64).zip: OK $(name arm64).zip: OK $(name arm64)/pnpinstall.exe: OK $(name x64).zip: OK $(name x64)/pnpinstall.exe: OK "
+# SHA256SUMS checks every file of the release in DIST, and each executable in its zip.
+sums_hold() { # DIST
+    rm -rf "$work/sums" && mkdir "$work/sums" && cp "$1"/* "$work/sums/" &&
+        (cd "$work/sums" && unzip -q "$(name x64).zip" && unzip -q "$(name arm64).zip") &&
+        test "$(cd "$work/sums" && sha256sum -c SHA256SUMS 2>&1 | sort | tr '\n' ' ')" = \
+             "$(kit arm64).zip: OK $(kit x64).zip: OK $(name arm64).zip: OK $(name arm64)/pnpinstall.exe: OK $(name x64).zip: OK $(name x64)/pnpinstall.exe: OK "
+}
+check "SHA256SUMS verifies the zips, the test kits and both executables" sums_hold "$first/dist"
+
+# The unsigned release, signed on its own: copies of it, once with each kind of PKCS#12
+# file, side by side; the checks further below read the one signed with today's kind.
+for certificate in sign legacy; do
+    clone=$signed; [ "$certificate" = sign ] || clone=$legacy
+    cp -a "$first/dist" "$clone/dist"
+    started "$certificate" env PNPINSTALL_SIGN_PFX="$work/certificate/$certificate.pfx" PNPINSTALL_SIGN_PASSWORD=throwaway \
+        "$clone/scripts/release" --sign
+done
+(cd "$first/dist" && unzip -q "$(name x64).zip" && unzip -q "$(name arm64).zip")
 
 # What each architecture's bill of materials must say: the packages linked into the
 # executable, exactly, and which Debian release and toolchain built it.
@@ -188,8 +202,24 @@ for certificate in legacy sign; do
     finished "$certificate" && status=0 || status=$?
     check "signed release ($certificate.pfx)" test "$status" -eq 0
     [ "$status" -eq 0 ] || sed 's/^/  /' "$work/$certificate.out"
-    check "signed release ($certificate.pfx): says by whom" has "$(tail -1 "$work/$certificate.out")" 'signed by CN = pnpinstall test signer'
+    check "signed release ($certificate.pfx): says by whom" has "$(tail -1 "$work/$certificate.out")" 'signed .*by CN = pnpinstall test signer'
 done
+check "signed release: SHA256SUMS written anew, verifies every file" sums_hold "$signed/dist"
+# Signing changes the executables and the bills of materials, and nothing else: every
+# other file, and every date, stays the unsigned release's.
+entries() { unzip -Z -T "$1" | awk '/^[-d]/ { print $(NF - 1), $NF }'; } # ZIP: dates and names
+for zip in "$(name x64).zip" "$(name arm64).zip" "$(kit x64).zip" "$(kit arm64).zip"; do
+    check "signed release: $zip: the same files with the same dates" cmp <(entries "$first/dist/$zip") <(entries "$signed/dist/$zip")
+    check "signed release: $zip: only the executable and its bill of materials changed" test "$(
+        for file in $(unzip -Z1 "$first/dist/$zip" | grep -v '/$'); do
+            cmp -s <(unzip -p "$first/dist/$zip" "$file") <(unzip -p "$signed/dist/$zip" "$file") || basename "$file"
+        done | tr '\n' ' ')" = "$(case $zip in *-tests-*) echo "pnpinstall.exe " ;; *) echo "pnpinstall.exe pnpinstall.spdx.json " ;; esac)"
+done
+refused "$signed" "signing a signed release" "signed already" PNPINSTALL_SIGN_PFX="$pfx" PNPINSTALL_SIGN_PASSWORD=throwaway -- --sign
+cp -a "$first/dist" "$work/changed-dist" && echo "a change" >>"$work/changed-dist/$(kit x64).zip"
+rm -rf "$legacy/dist" && mv "$work/changed-dist" "$legacy/dist"
+refused "$legacy" "signing a release changed since it was made" "not the release its SHA256SUMS lists" \
+    PNPINSTALL_SIGN_PFX="$pfx" PNPINSTALL_SIGN_PASSWORD=throwaway -- --sign
 mkdir "$work/run"
 for arch in x64 arm64; do
     zip=$signed/dist/$(name "$arch").zip exe=$work/run/$arch.exe
@@ -197,9 +227,12 @@ for arch in x64 arm64; do
     check "$arch: Authenticode signature verifies against the certificate, made with SHA-256" \
         bash -c 'osslsigncode verify -CAfile "$0" -in "$1" 2>&1 | grep -qx "Message digest algorithm *: SHA256"' \
         "$work/certificate/cert.pem" "$exe"
-    check "$arch: SBOM: the signed executable's SHA-256" \
-        test "$(unzip -p "$zip" "$(name "$arch")/pnpinstall.spdx.json" | jq -r '.files[0].checksums[] | select(.algorithm == "SHA256") | .checksumValue')" \
-             = "$(sha256sum <"$exe" | cut -c1-64)"
+    check "$arch: SBOM: the signed executable's SHA-1, SHA-256 and package verification code" \
+        test "$(unzip -p "$zip" "$(name "$arch")/pnpinstall.spdx.json" |
+                jq -r '(.files[0].checksums | map(.checksumValue) | join(" ")),
+                       (.packages[] | select(.name == "pnpinstall") | .packageVerificationCode.packageVerificationCodeValue)')" = \
+             "$(sha1sum <"$exe" | cut -c1-40) $(sha256sum <"$exe" | cut -c1-64)
+$(sha1sum <"$exe" | cut -c1-40 | tr -d '\n' | sha1sum | cut -c1-40)"
     check "$arch: the test kit's executable is the signed one" \
         cmp <(unzip -p "$signed/dist/$(kit "$arch").zip" "$(kit "$arch")/pnpinstall.exe") "$exe"
     started "verify_signed_$arch" release "$second" --verify "$zip"
