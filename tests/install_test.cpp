@@ -27,6 +27,7 @@
 #include <sstream>
 #include <string>
 #include <tuple>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -86,13 +87,19 @@ DWORD windowsBuild()
 // The models section Windows must take the driver from: the machine's own architecture's.
 // For a process that the machine emulates (x64 on ARM64) no source says which; either
 // passes, and the note says which it was.
-std::vector<std::string> expectedSections()
+USHORT nativeMachine()
 {
     USHORT process = 0, native = 0;
     auto isWow64Process2 = reinterpret_cast<BOOL(WINAPI *)(HANDLE, USHORT *, USHORT *)>(
         reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "IsWow64Process2")));
     if (!isWow64Process2 || !isWow64Process2(GetCurrentProcess(), &process, &native))
         native = IMAGE_FILE_MACHINE_AMD64;
+    return native;
+}
+
+std::vector<std::string> expectedSections()
+{
+    const USHORT native = nativeMachine();
 #if defined(__aarch64__)
     const USHORT own = IMAGE_FILE_MACHINE_ARM64;
 #else
@@ -219,7 +226,7 @@ enum class Request { NoSuchDevice, InfNotThere, NotAnInf, InfNamesNoCatalog };
 struct Situation {
     const char *name;
     Request request;
-    const char *readmeName; // the README row's symbolic name
+    std::vector<std::string> readmeNames; // the symbolic names of the README rows that describe it
 };
 std::ostream &operator<<(std::ostream &os, const Situation &situation) { return os << situation.name; }
 
@@ -261,8 +268,16 @@ TEST_P(WindowsAnswers, AsTheReadmeSays)
     ASSERT_FALSE(run.timedOut);
     EXPECT_TRUE(listed) << "Windows answered \"" << line << "\" (" << hex(run.status)
                         << "), which the README's error table lacks";
-    ASSERT_TRUE(readme.count(GetParam().readmeName)) << "the README's error table has no row for " << GetParam().readmeName;
-    EXPECT_EQ(line, readme.at(GetParam().readmeName)) << "the README's row for this situation";
+    std::string rows, given;
+    for (const std::string &name : GetParam().readmeNames) {
+        ASSERT_TRUE(readme.count(name)) << "the README's error table has no row for " << name;
+        rows += (rows.empty() ? "" : " or ") + name;
+        if (readme.at(name) == line)
+            given = name;
+    }
+    if (!given.empty())
+        note("Windows answered " + given);
+    EXPECT_NE(given, "") << "Windows answered \"" << line << "\", not the README's row for this situation: " << rows;
     EXPECT_EQ(run.out, line + "\r\n");
     EXPECT_EQ(run.err, "");
     EXPECT_EQ("error: " + std::to_string(static_cast<int>(run.status)), line) << "the exit status is the printed code";
@@ -270,10 +285,13 @@ TEST_P(WindowsAnswers, AsTheReadmeSays)
 
 INSTANTIATE_TEST_SUITE_P(
     Refused, WindowsAnswers,
-    testing::Values(Situation{"no_device_has_the_hardware_id", Request::NoSuchDevice, "ERROR_NO_SUCH_DEVINST"},
-                    Situation{"the_inf_is_not_there", Request::InfNotThere, "ERROR_FILE_NOT_FOUND"},
-                    Situation{"the_file_is_not_an_inf", Request::NotAnInf, "ERROR_EXPECTED_SECTION_NAME"},
-                    Situation{"the_inf_names_no_catalog", Request::InfNamesNoCatalog, "ERROR_NO_CATALOG_FOR_OEM_INF"}),
+    // Microsoft documents no answer for a file that is not an INF; Windows' logs show it
+    // read as an INF with a bad first line, or skipped as giving no driver.
+    testing::Values(Situation{"no_device_has_the_hardware_id", Request::NoSuchDevice, {"ERROR_NO_SUCH_DEVINST"}},
+                    Situation{"the_inf_is_not_there", Request::InfNotThere, {"ERROR_FILE_NOT_FOUND"}},
+                    Situation{"the_file_is_not_an_inf", Request::NotAnInf,
+                              {"ERROR_EXPECTED_SECTION_NAME", "ERROR_GENERAL_SYNTAX", "ERROR_NO_MORE_ITEMS"}},
+                    Situation{"the_inf_names_no_catalog", Request::InfNamesNoCatalog, {"ERROR_NO_CATALOG_FOR_OEM_INF"}}),
     [](const testing::TestParamInfo<Situation> &info) { return std::string(info.param.name); });
 
 // The sample package, signed for this machine: its certificates, key and driver-store
@@ -335,6 +353,12 @@ class SignedPackage : public SigningOnThisMachine, public testing::WithParamInte
 
 TEST_P(SignedPackage, InstallsAndInstallsAgainWhenForced)
 {
+    // Windows on ARM64 installs a driver package whose catalog is not WHQL-signed, as this
+    // self-signed one is, only in test mode (whatever this program's own architecture).
+    if (!underWine() && nativeMachine() == IMAGE_FILE_MACHINE_ARM64 && testSigning() != 1)
+        GTEST_SKIP() << "this ARM64 machine's test signing is " << (testSigning() == 0 ? "off" : "not reported")
+                     << ", and Windows on ARM64 installs a driver package that is not WHQL-signed only with it on; "
+                        "on a test machine: bcdedit /set testsigning on, restart, run the kit again";
     const std::string inf = signedPackage(work + GetParam().folder);
     const std::string instanceId = registerDevice({hardwareId, "ROOT\\PNPDEMO"});
     ASSERT_EQ(devicesWithHardwareId(hardwareId).at(0).description, "") << "no driver before the installation";
@@ -381,9 +405,11 @@ TEST_F(Install, ReportsWhatThePlatformSaysWhenNoDeviceMatches)
     const std::string inf = copySamplePackage(sampleInf, work + "package");
     const auto before = snapshot();
 
+    // The wide function: this program's code page is not UTF-8, and the kit's folder may
+    // have any name.
     BOOL reboot;
-    const BOOL installed =
-        UpdateDriverForPlugAndPlayDevicesA(nullptr, hardwareId.c_str(), inf.c_str(), INSTALLFLAG_FORCE, &reboot);
+    const BOOL installed = UpdateDriverForPlugAndPlayDevicesW(nullptr, widen(hardwareId).c_str(), widen(inf).c_str(),
+                                                              INSTALLFLAG_FORCE, &reboot);
     const DWORD code = installed ? 0 : GetLastError();
 
     ProgramRun run = install(hardwareId, inf);

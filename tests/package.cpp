@@ -101,6 +101,24 @@ std::vector<std::string> signers(bool remove)
     return found;
 }
 
+// Takes a driver-store package (its %windir%\INF\oemNN.inf) off every device and out of
+// the store. DiUninstallDriverW (Windows 10 1703 and later) does so on every architecture;
+// SetupUninstallOEMInf's force flag, the way before it, works on x86 and x64 alone.
+bool uninstallPackage(const fs::path &storedInf)
+{
+    using DiUninstallDriverW = BOOL(WINAPI *)(HWND, LPCWSTR, DWORD, PBOOL);
+    HMODULE newdev = LoadLibraryExW(L"newdev.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    auto uninstall = newdev ? reinterpret_cast<DiUninstallDriverW>(
+                                  reinterpret_cast<void *>(GetProcAddress(newdev, "DiUninstallDriverW")))
+                            : nullptr;
+    BOOL reboot = FALSE; // given, so that Windows asks nobody to restart
+    const bool removed = (uninstall && uninstall(nullptr, storedInf.c_str(), 0, &reboot)) ||
+                         SetupUninstallOEMInfW(storedInf.filename().c_str(), SUOI_FORCEDELETE, nullptr);
+    if (newdev)
+        FreeLibrary(newdev);
+    return removed;
+}
+
 // Each driver-store copy of the sample (oemNN.inf whose provider is the sample's), removed
 // on the way if `remove`.
 std::vector<std::string> samplePackages(bool remove)
@@ -122,7 +140,7 @@ std::vector<std::string> samplePackages(bool remove)
         if (_wcsicmp(provider, sampleProvider) != 0)
             continue;
         found.push_back("driver package " + narrow(name) + " (the sample's, in the driver store)");
-        if (remove && !SetupUninstallOEMInfW(name.c_str(), SUOI_FORCEDELETE, nullptr))
+        if (remove && !uninstallPackage(entry.path()))
             found.back() += ": could not be removed";
     }
     return found;
@@ -405,3 +423,17 @@ std::vector<std::string> testSigners() { return signers(false); }
 std::vector<std::string> removeTestSigners() { return signers(true); }
 std::vector<std::string> samplePackagesInDriverStore() { return samplePackages(false); }
 std::vector<std::string> removeSamplePackagesFromDriverStore() { return samplePackages(true); }
+
+int testSigning()
+{
+    // SystemCodeIntegrityInformation (103): CODEINTEGRITY_OPTION_TESTSIGN is 0x2.
+    struct {
+        ULONG length;
+        ULONG options;
+    } integrity{sizeof integrity, 0};
+    auto query = reinterpret_cast<LONG(WINAPI *)(int, void *, ULONG, ULONG *)>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    if (!query || query(103, &integrity, sizeof integrity, nullptr) != 0)
+        return -1;
+    return (integrity.options & 0x2) ? 1 : 0;
+}

@@ -30,3 +30,7 @@ std::vector<std::string> testSigners();
 std::vector<std::string> removeTestSigners();
 std::vector<std::string> samplePackagesInDriverStore();
 std::vector<std::string> removeSamplePackagesFromDriverStore();
+
+// Whether Windows' test-signing mode is on (1) or off (0), or -1 where the platform does
+// not say.
+int testSigning();

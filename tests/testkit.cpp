@@ -149,21 +149,14 @@ void describeMachine(Report &report)
     else
         report.line("Architecture:  this kit " + machineName(own) + "; IsWow64Process2 is missing (before Windows 10 1511)");
 
-    // SystemCodeIntegrityInformation: CODEINTEGRITY_OPTION_TESTSIGN is 0x2.
-    struct {
-        ULONG length;
-        ULONG options;
-    } integrity{sizeof integrity, 0};
-    auto query = reinterpret_cast<LONG(WINAPI *)(int, void *, ULONG, ULONG *)>(
-        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
-    const LONG status = query(103, &integrity, sizeof integrity, nullptr);
-    const std::string testSigning = status != 0 ? "unknown (" + hex(status) + ")" : (integrity.options & 0x2) ? "on" : "off";
+    const int signing = testSigning();
+    const std::string testMode = signing < 0 ? "unknown" : signing ? "on" : "off";
     DWORD secureBoot = 0;
     const std::string secure = registryNumber(L"SYSTEM\\CurrentControlSet\\Control\\SecureBoot\\State",
                                               L"UEFISecureBootEnabled", secureBoot)
                                    ? (secureBoot ? "on" : "off")
                                    : "not reported (no UEFI Secure Boot state)";
-    report.line("Test signing:  " + testSigning + "; Secure Boot: " + secure);
+    report.line("Test signing:  " + testMode + "; Secure Boot: " + secure);
 
     bool known = false;
     HKEY knownDlls;
