@@ -1,48 +1,82 @@
 #!/usr/bin/env bash
-# googletest_cache_test.sh SCRIPTS_DIR LLVM_VERSION TOOLCHAIN_FILE ARM64_TOOLCHAIN
-# scripts/googletest's cache, in a cache folder of its own, for a copy of the ARM64
-# toolchain: googletest is built once and then reused as it is; once the toolchain's
-# revision changes it is built again, never reused.
+# googletest_cache_test.sh SCRIPTS_DIR
+# scripts/googletest's cache, in a cache folder of its own, for an ARM64 toolchain of the
+# test's own (a folder with a completion mark and a list of sources), with cmake replaced
+# by a stand-in that logs its calls and installs an empty package: googletest is built
+# once and then used as it is; it is built again, never used, once the toolchain's
+# revision or its sources change, and after a build that did not finish.
 set -euo pipefail
-[ $# -eq 4 ] || { echo "usage: googletest_cache_test.sh SCRIPTS_DIR LLVM_VERSION TOOLCHAIN_FILE ARM64_TOOLCHAIN" >&2; exit 2; }
-scripts=$1 llvm=$2 toolchain_file=$3 arm64_toolchain=$4
+[ $# -eq 1 ] || { echo "usage: googletest_cache_test.sh SCRIPTS_DIR" >&2; exit 2; }
+googletest=$(realpath "$1")/googletest
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/pnpinstall-googletest.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+mkdir "$work/bin" "$work/toolchain-llvm16"
+# cmake -S ... -DCMAKE_INSTALL_PREFIX=FOLDER ... | --build | --install: logged; the install
+# makes FOLDER's package files, unless $FAIL says the build fails.
+cat >"$work/bin/cmake" <<'STANDIN'
+#!/bin/bash
+echo "cmake $*" >>"$CALLS"
+[ -z "$FAIL" ] || exit 1
+for argument; do case $argument in -DCMAKE_INSTALL_PREFIX=*) echo "${argument#*=}" >"$CALLS.prefix" ;; esac; done
+if [ "$1" = --install ]; then
+    prefix=$(cat "$CALLS.prefix")
+    mkdir -p "$prefix/lib/cmake/GTest" && touch "$prefix/lib/cmake/GTest/GTestConfig.cmake" "$prefix/lib/libgtest.a"
+fi
+STANDIN
+chmod +x "$work/bin/cmake"
+echo 2 >"$work/toolchain-llvm16/complete"
+echo "mingw-w64 10.0.0-3" >"$work/toolchain-llvm16/source-packages"
+touch "$work/toolchain.cmake"
+
 failures=0
 check() { # description, then a command that succeeds when it holds
     local what=$1; shift
     if "$@"; then echo "ok   $what"; else echo "FAIL $what"; failures=$((failures + 1)); fi
 }
-# A toolchain of its own: links to the real one's files, with a completion mark of its own.
-toolchain=$work/toolchain-llvm$llvm
-cp -rs "$arm64_toolchain" "$toolchain" && rm "$toolchain/complete" && cat "$arm64_toolchain/complete" >"$toolchain/complete"
-# googletest NAME: runs the script; its output, messages and status in $work/NAME.*
-googletest() {
-    local status=0
-    PNPINSTALL_CACHE=$work/cache "$scripts/googletest" arm64 "$llvm" "$toolchain_file" "$toolchain" \
-        >"$work/$1.out" 2>"$work/$1.err" || status=$?
-    echo "$status" >"$work/$1.status"
+# run NAME [VARIABLE=VALUE...]: the script once; what it printed, said and called in $work/NAME.*
+run() {
+    local name=$1 status=0; shift
+    : >"$work/$name.calls"
+    env PATH="$work/bin:$PATH" CALLS="$work/$name.calls" FAIL= PNPINSTALL_CACHE="$work/cache" "$@" \
+        "$googletest" arm64 16 "$work/toolchain.cmake" "$work/toolchain-llvm16" >"$work/$name.out" 2>"$work/$name.err" ||
+        status=$?
+    echo "$status" >"$work/$name.status"
 }
-library() { stat -c '%i %y' "$(cat "$work/$1.out")/lib/libgtest.a" 2>/dev/null; } # NAME: the built library's inode and time
-built() { grep -q 'building googletest' "$work/$1.err"; }
+package() { cat "$work/$1.out"; }                                                  # NAME: the folder it printed
+built() { grep -q '^cmake -S /usr/src/googletest ' "$work/$1.calls"; }              # NAME: it configured googletest
+usable() { test "$(cat "$work/$1.status")" = 0 -a -f "$(package "$1")/lib/cmake/GTest/GTestConfig.cmake"; } # NAME
 
-googletest first
-check "first: builds googletest, and prints the package's folder" \
-    test "$(cat "$work/first.status")" = 0 -a -f "$(cat "$work/first.out")/lib/cmake/GTest/GTestConfig.cmake"
-[ "$(cat "$work/first.status")" = 0 ] || { cat "$work/first.err"; exit 1; }
-first=$(library first)
+# Each case: a name, what changes before the run, and whether googletest is built then.
+cases=(
+    first          ":"                                                                       built
+    again          ":"                                                                       reused
+    new_revision   "rm $work/toolchain-llvm16/complete && echo 3 >$work/toolchain-llvm16/complete" built
+    same_again     ":"                                                                       reused
+    new_sources    "echo 'mingw-w64 12.0.0-1' >$work/toolchain-llvm16/source-packages"       built
+    interrupted    "rm $work/cache/googletest-*/complete"                                    built
+)
+for ((i = 0; i < ${#cases[@]}; i += 3)); do
+    name=${cases[i]} expected=${cases[i + 2]}
+    bash -c "${cases[i + 1]}"
+    run "$name"
+    if [ "$expected" = built ]; then
+        check "$name: googletest is built" built "$name"
+        check "$name: its completion mark names the toolchain's revision and sources" \
+            bash -c 'grep -qx "arm64 toolchain .* revision $(cat "$1/complete")" "$0/complete" && grep -qxFf "$1/source-packages" "$0/complete"' \
+            "$(package "$name")" "$work/toolchain-llvm16"
+    else
+        check "$name: the built googletest is used as it is" bash -c '! grep -q . "$0" && ! grep -q . "$1"' \
+            "$work/$name.calls" "$work/$name.err"
+    fi
+    check "$name: prints the package's folder" usable "$name"
+done
 
-googletest again
-check "again: the same folder, reused as it is" \
-    test "$(cat "$work/again.status")" = 0 -a "$(cat "$work/again.out")" = "$(cat "$work/first.out")" -a "$(library again)" = "$first"
-check "again: says nothing" test ! -s "$work/again.err"
-
-rm "$toolchain/complete" && echo "$(cat "$arm64_toolchain/complete")-changed" >"$toolchain/complete"
-googletest changed
-check "a new toolchain revision: built again" built changed
-check "a new toolchain revision: not the old library" test "$(cat "$work/changed.status")" = 0 -a "$(library changed)" != "$first"
-check "a new toolchain revision: its mark names it" grep -qx "arm64 toolchain .* revision $(cat "$toolchain/complete")" \
-    "$(cat "$work/changed.out")/complete"
+# A build that fails: the script fails, and the next run builds again rather than use it.
+rm "$work/toolchain-llvm16/complete" && echo 4 >"$work/toolchain-llvm16/complete"
+run failing FAIL=1
+check "a failed build: the script fails, printing no folder" test "$(cat "$work/failing.status")" != 0 -a ! -s "$work/failing.out"
+run after_failing
+check "after a failed build: googletest is built again" built after_failing
 
 [ "$failures" -eq 0 ] || { echo "$failures googletest cache check(s) failed" >&2; exit 1; }
