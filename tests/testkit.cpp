@@ -388,6 +388,7 @@ int main(int argc, char *argv[])
     report.line();
 
     if (cleanUp(report, "Removed")) {
+        report.line("PASS  clean-up: nothing left on this machine");
         ++outcome.passed;
     } else {
         report.line("FAIL  clean-up: the kit left the things above on this machine");
