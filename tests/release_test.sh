@@ -206,9 +206,9 @@ done
 check "signed release: SHA256SUMS written anew, verifies every file" sums_hold "$signed/dist"
 # Signing changes the executables and the bills of materials, and nothing else: every
 # other file, and every date, stays the unsigned release's.
-entries() { unzip -Z -T "$1" | awk '/^[-d]/ { print $(NF - 1), $NF }'; } # ZIP: dates and names
+entries() { unzip -Z -T "$1" | awk '/^[-d]/ { print $1, $(NF - 1), $NF }'; } # ZIP: modes, dates and names
 for zip in "$(name x64).zip" "$(name arm64).zip" "$(kit x64).zip" "$(kit arm64).zip"; do
-    check "signed release: $zip: the same files with the same dates" cmp <(entries "$first/dist/$zip") <(entries "$signed/dist/$zip")
+    check "signed release: $zip: the same files with the same modes and dates" cmp <(entries "$first/dist/$zip") <(entries "$signed/dist/$zip")
     check "signed release: $zip: only the executable and its bill of materials changed" test "$(
         for file in $(unzip -Z1 "$first/dist/$zip" | grep -v '/$'); do
             cmp -s <(unzip -p "$first/dist/$zip" "$file") <(unzip -p "$signed/dist/$zip" "$file") || basename "$file"
