@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # workflow_lint_test.sh SOURCE_DIR
 # Lints the project's GitHub workflows, offline, with the linter that scripts/test installs
-# from npm (tests/workflow-lint): each must pass. So that a pass means something,
+# from npm (tests/linux/workflow-lint): each must pass. So that a pass means something,
 # copies of each with a key misspelt in one place, as a slip would leave it, must fail.
 # Then what the Windows workflow means (workflow_rules.jq, read with yq): it keeps every
 # rule, and copies with one rule broken are caught.
 set -euo pipefail
 [ $# -eq 1 ] || { echo "usage: workflow_lint_test.sh SOURCE_DIR" >&2; exit 2; }
 source_dir=$(realpath "$1")
-lint=$source_dir/tests/workflow-lint/node_modules/.bin/action-validator
-[ -x "$lint" ] || { echo "FAIL the workflow linter is not installed: run scripts/test, or npm ci --prefix tests/workflow-lint" >&2; exit 1; }
+lint=$source_dir/tests/linux/workflow-lint/node_modules/.bin/action-validator
+[ -x "$lint" ] || { echo "FAIL the workflow linter is not installed: run scripts/test, or npm ci --prefix tests/linux/workflow-lint" >&2; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/pnpinstall-workflow.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -44,7 +44,7 @@ for workflow in "$source_dir"/.github/workflows/*.yml; do
     done
 done
 
-rules() { yq -r -f "$source_dir/tests/workflow_rules.jq" "$1" 2>&1; } # WORKFLOW: the rules it breaks
+rules() { yq -r -f "$source_dir/tests/linux/workflow_rules.jq" "$1" 2>&1; } # WORKFLOW: the rules it breaks
 windows=$source_dir/.github/workflows/windows.yml
 broken=$(rules "$windows")
 if [ -z "$broken" ]; then echo "ok   windows.yml keeps the workflow's rules"; else

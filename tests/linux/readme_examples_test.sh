@@ -11,7 +11,7 @@
 set -euo pipefail
 [ $# -eq 4 ] || { echo "usage: readme_examples_test.sh README PNPINSTALL_EXE STANDIN_DLL WINE_PREFIX" >&2; exit 2; }
 readme=$1 exe=$2 standin=$3 prefix=$(realpath -m "$4")
-wine_run=$(realpath "$(dirname "$0")/../scripts/wine-run")
+wine_run=$(realpath "$(dirname "$0")/../../scripts/wine-run")
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/pnpinstall-readme.XXXXXX")
 trap 'rm -rf "$work"' EXIT

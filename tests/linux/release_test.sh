@@ -13,7 +13,7 @@ source_dir=$1 version=$2 standin=$5 prefix=$(realpath -m "$6")
 declare -A built=([x64]=$3 [arm64]=$4) namespaces
 readobj=$7
 here=$(realpath "$(dirname "$0")")
-wine_run=$here/../scripts/wine-run
+wine_run=$here/../../scripts/wine-run
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/pnpinstall-release-test.XXXXXX")
 trap 'rm -rf "$work"' EXIT

@@ -102,20 +102,23 @@ if [ "$arch" = x64 ]; then
 
     # Killed while a case waits in the installer, with its device, certificate and files in
     # place: --cleanup removes them; killed again, the next run removes them itself. The
-    # case's limit is far off, so that a busy machine's slow kill still finds it waiting.
+    # stand-in logs each call before it waits, so the kill comes once the installation from
+    # the folder with a space is waiting, and at once: within its case's limit, however
+    # busy the machine.
+    demo_driver=$(printf 'Demo Driver' | od -An -tx1 | tr -d ' \n') # the folder's name, as the stand-in logs it
     killed_halfway() { # NAME
-        (run_kit "$1" --case-limit 30) &
-        local run=$! waited=0
-        until [ -d "$kit/work/InstallsAndInstallsAgainWhenForced.with_a_space" ] || ! kill -0 "$run" 2>/dev/null ||
-              [ $waited -ge 300 ]; do
+        local calls=$work/$1.calls waited=0
+        (NEWDEV_STANDIN_LOG="Z:${calls//\//\\}" run_kit "$1" --case-limit 4) &
+        local run=$!
+        until grep -qF "$demo_driver" "$calls" 2>/dev/null || ! kill -0 "$run" 2>/dev/null || [ $waited -ge 600 ]; do
             sleep 0.1; waited=$((waited + 1))
         done
-        sleep 1
-        # Ends the kit's processes as a person would, without losing what they did: the
-        # wineserver, which keeps the registry, stays.
-        WINEPREFIX=$prefix WINEDEBUG=-all timeout 60 wine taskkill /f /im testkit.exe /im install_test.exe \
-            /im pnpinstall.exe >/dev/null 2>&1 </dev/null || true
+        # Ends the kit's processes, as Task Manager would, without losing what they did: the
+        # wineserver, which keeps the registry, stays. Only this kit's: other tests may run
+        # the same programs meanwhile.
+        pkill -KILL -f "$(basename "$work")"'.*\\(testkit|install_test|pnpinstall)\.exe' || true
         wait "$run" || true
+        grep -qF "$demo_driver" "$calls" 2>/dev/null || echo "  $1: the installation from the folder with a space never began"
     }
     killed_halfway killed
     rm "$kit/newdev.dll"
