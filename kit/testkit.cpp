@@ -287,6 +287,14 @@ void runCase(const std::string &name, DWORD limitSeconds, Report &report, Outcom
     }
 }
 
+// The folders the kit works in: its work folder and the catalog's staging folder.
+std::vector<fs::path> workFolders()
+{
+    wchar_t windows[MAX_PATH];
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    return {fs::path(widen(kitFolder + "work")), fs::path(windows) / L"Temp" / L"pnpinstall-test-kit-catalog"};
+}
+
 // Everything the kit may have added: its devices, the sample's driver-store packages, its
 // certificates and key, its work folders. Returns what it removed.
 std::vector<std::string> removeEverything()
@@ -298,10 +306,7 @@ std::vector<std::string> removeEverything()
         removed.push_back(package);
     for (const std::string &signer : removeTestSigners())
         removed.push_back(signer);
-    wchar_t windows[MAX_PATH];
-    GetWindowsDirectoryW(windows, MAX_PATH);
-    for (const fs::path &folder : {fs::path(widen(kitFolder + "work")),
-                                   fs::path(windows) / L"Temp" / L"pnpinstall-test-kit-catalog"}) {
+    for (const fs::path &folder : workFolders()) {
         std::error_code error;
         if (fs::exists(folder, error) && fs::remove_all(folder, error) > 0)
             removed.push_back("folder " + narrow(folder.wstring()));
@@ -319,9 +324,11 @@ std::vector<std::string> leftovers()
         left.push_back(package);
     for (const std::string &signer : testSigners())
         left.push_back(signer);
-    std::error_code error;
-    if (fs::exists(fs::path(widen(kitFolder + "work")), error))
-        left.push_back("folder " + kitFolder + "work");
+    for (const fs::path &folder : workFolders()) {
+        std::error_code error;
+        if (fs::exists(folder, error))
+            left.push_back("folder " + narrow(folder.wstring()));
+    }
     return left;
 }
 

@@ -71,6 +71,19 @@ Suites: oldstable-security
 Components: main
 Enabled: no'
 
+run_case two_mirrors_for_this_release $'http://first.example/debian\nhttp://first.example/debian-security' '
+FILE sources.list
+deb http://first.example/debian bookworm main
+deb http://second.example/debian bookworm main
+deb http://first.example/debian-security bookworm-security main
+deb http://second.example/debian-security bookworm-security main'
+
+run_case another_releases_security 'http://mirror.example/debian' '
+FILE sources.list
+deb http://mirror.example/debian bookworm main
+deb http://mirror.example/debian-security stable-security main
+deb http://mirror.example/debian-security trixie-security main'
+
 run_case no_debian_archive refused '
 FILE sources.list.d/vendor.sources
 Types: deb

@@ -12,7 +12,7 @@ set -euo pipefail
 arch=$1 build=$(realpath "$2") kit_name=$3 wine_run=$(realpath "$4") prefix=$(realpath -m "$5")
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/pnpinstall-kit.XXXXXX")
-stop_wine() { if [ "$arch" = arm64 ]; then "$wine_run" --stop "$prefix"; else WINEPREFIX=$prefix wineserver -k 2>/dev/null || true; fi; }
+stop_wine() { "$wine_run" --stop "$prefix"; }
 trap 'stop_wine; rm -rf "$work"' EXIT
 failures=0
 check() { # description, then a command that succeeds when it holds
@@ -38,10 +38,13 @@ check "the kit's command is the build's" cmp "$kit/pnpinstall.exe" "$build/pnpin
 # its output and status go to $work/NAME.out and $work/NAME.status. What the wrappers
 # around it say (set-up notices, Wine's complaints) goes to standard error, kept apart in
 # $work/NAME.err: it is not the kit's.
+# With FROM=FOLDER it starts there, run-tests.cmd named by its full path, as Explorer's
+# "Run as administrator" starts it in System32.
 run_kit() {
-    local name=$1 start=$SECONDS; shift
+    local name=$1 start=$SECONDS script=run-tests.cmd; shift
     local status=0
-    (cd "$kit" && WINE_RUN_TIMEOUT=400 "$wine_run" "$prefix" cmd /c run-tests.cmd "$@") >"$work/$name.out" \
+    [ -z "${FROM:-}" ] || script="Z:${kit//\//\\}\\run-tests.cmd"
+    (cd "${FROM:-$kit}" && WINE_RUN_TIMEOUT=400 "$wine_run" "$prefix" cmd /c "$script" "$@") >"$work/$name.out" \
         2>"$work/$name.err" || status=$?
     tr -d '\r' <"$work/$name.out" >"$work/$name.text"
     echo "$status" >"$work/$name.status"
@@ -58,6 +61,14 @@ left_nothing() { [ -n "$(sed -n '/^Removed/,$p' "$work/$1.text" | grep -x 'Left 
 # A report a person reads and pastes into a ticket: valid UTF-8 (the kit's folder may have
 # any name), no control character but its line ends.
 plain_text() { iconv -f UTF-8 -t UTF-8 "$1" >/dev/null 2>&1 && ! tr -d '\r\n' <"$1" | grep -q '[[:cntrl:]]'; }
+# Each SKIP line's case, before the next case's line, has a "skipped: REASON" line (its
+# notes may come first).
+each_skip_says_why() { # REPORT
+    awk '/^(PASS|FAIL|SKIP)  / || /^$/ { if (open) exit 1; open = 0 }
+         /^SKIP  / { open = 1 }
+         open && /^      skipped: [^ ]/ { open = 0 }
+         END { exit open }' "$1"
+}
 # What a run must show: it passed, named each skipped case with its reason, left nothing.
 passed() { # NAME
     local name=$1 before=$failures
@@ -68,7 +79,7 @@ passed() { # NAME
     check "$name: the real installations passed" test "$(grep -c '^PASS  Folder/SignedPackage.InstallsAndInstallsAgainWhenForced/' "$work/$name.text")" = 2
     check "$name: the driver came from the $section section" \
         grep -qF "holds \"installed from pnpdemo.inf, section $section\"" "$work/$name.text"
-    check "$name: each skipped case says why" bash -c '! grep -A1 "^SKIP  " "$0" | grep -qx "      skipped: "' "$work/$name.text"
+    check "$name: each skipped case says why" each_skip_says_why "$work/$name.text"
     check "$name: what needs Windows is skipped under Wine, and nothing else" \
         test "$(grep -cE '^SKIP  .*(PlantedNewdev|WindowsAnswers|Catalog)' "$work/$name.text") $(grep -c '^SKIP  ' "$work/$name.text")" = "7 7"
     check "$name: the last line counts the cases the report lists" test "$(last_line "$name")" = \
@@ -82,13 +93,58 @@ section=${sections[$arch]}
 run_kit first
 passed first
 if [ "$arch" = x64 ]; then
-    run_kit again
+    FROM=$work run_kit again
     passed again
 
     # An installer that waits for a person: the stand-in beside the kit's command, answering
     # after ten minutes. Each case that installs is ended at its limit, and the kit goes on.
     # The others take about a second each under Wine, and twice that on a busy machine.
+    # Something of the kit's that it cannot remove: a file in its work folder that another
+    # program holds open. The run names it as left, counts that as a failure and fails;
+    # so does --cleanup, which also runs no case.
+    held_open() { # COMMAND...: runs it while ping holds work\held.txt open
+        mkdir -p "$kit/work"
+        (cd "$kit/work" && WINE_RUN_TIMEOUT=120 "$wine_run" "$prefix" cmd /c "ping -n 100 127.0.0.1 >held.txt") \
+            >/dev/null 2>&1 &
+        local holder=$! waited=0
+        until [ -e "$kit/work/held.txt" ] || [ $waited -ge 300 ]; do sleep 0.1; waited=$((waited + 1)); done
+        "$@"
+        pkill -KILL -f 'ping -n 100 127\.0\.0\.1' || true
+        wait "$holder" || true
+    }
+    held_open run_kit held
+    held_open run_kit held_cleanup --cleanup
+    before=$failures
+    for name in held held_cleanup; do
+        check "$name: a file it cannot remove: status not 0" test "$(cat "$work/$name.status")" != 0
+        check "$name: names the folder as left" \
+            bash -c 'sed -n "/^Removed/,\$p" "$0" | sed -n "/^LEFT on this machine:/,/^$/p" | grep -q "^      folder .*work$"' \
+            "$work/$name.text"
+    done
+    check "held: counts the clean-up as failed" test "$(last_line held)" = \
+        "$(grep -c '^PASS  ' "$work/held.text") passed, 1 failed, $(grep -c '^SKIP  ' "$work/held.text") skipped"
+    check "held_cleanup: runs no case" bash -c '! grep -qE "^(PASS|SKIP)  " "$0"' "$work/held_cleanup.text"
+    [ "$failures" -eq "$before" ] || { show held; show held_cleanup; }
+
+    # An installer that refuses with a code that no README row has: the stand-in beside the
+    # kit's command. Each case that installs fails, and its report says why: the case's own
+    # messages, then what Windows' installer logged meanwhile.
     cp "$build/kit/tests/standin/newdev.dll" "$kit/newdev.dll"
+    WINEDLLOVERRIDES=newdev=n,b NEWDEV_STANDIN_RESULT=0 NEWDEV_STANDIN_LAST_ERROR=0x20000001 run_kit refusing
+    before=$failures
+    check "refusing: status not 0" test "$(cat "$work/refusing.status")" != 0
+    check "refusing: each case that installs fails" test "$(grep -c '^FAIL  ' "$work/refusing.text")" = 3
+    check "refusing: each failure carries its messages and the installer's log" awk '
+        /^(PASS|FAIL|SKIP)  |^$/ { if (open && !(failure && logged)) exit 1; open = 0 }
+        /^FAIL  / { open = 1; failure = 0; logged = 0 }
+        open && /: Failure$/ { failure = 1 }
+        open && /^      what Windows. installer logged meanwhile/ { logged = 1 }
+        END { exit open && !(failure && logged) }' "$work/refusing.text"
+    check "refusing: the last line counts them" test "$(last_line refusing)" = \
+        "$(grep -c '^PASS  ' "$work/refusing.text") passed, 3 failed, $(grep -c '^SKIP  ' "$work/refusing.text") skipped"
+    check "refusing: nothing left" left_nothing refusing
+    [ "$failures" -eq "$before" ] || show refusing
+
     export WINEDLLOVERRIDES=newdev=n,b NEWDEV_STANDIN_SLEEP_MS=600000
     run_kit hanging --case-limit 4
     before=$failures
@@ -121,6 +177,8 @@ if [ "$arch" = x64 ]; then
         grep -qF "$demo_driver" "$calls" 2>/dev/null || echo "  $1: the installation from the folder with a space never began"
     }
     killed_halfway killed
+    check "killed: the report holds every line printed before the kill" \
+        cmp <(tr -d '\r' <"$kit/test-report.txt") "$work/killed.text"
     rm "$kit/newdev.dll"
     unset WINEDLLOVERRIDES NEWDEV_STANDIN_SLEEP_MS
     run_kit cleanup --cleanup
@@ -129,6 +187,7 @@ if [ "$arch" = x64 ]; then
     check "--cleanup: removed the case's device and files" \
         bash -c 'grep -q "^      device ROOT\\\\PNPINSTALLTEST\\\\" "$0" && grep -q "^      folder .*work$" "$0"' "$work/cleanup.text"
     check "--cleanup: nothing left" left_nothing cleanup
+    check "--cleanup: runs no case" bash -c '! grep -qE "^(PASS|FAIL|SKIP)  " "$0"' "$work/cleanup.text"
     [ "$failures" -eq "$before" ] || show cleanup
 
     cp "$build/kit/tests/standin/newdev.dll" "$kit/newdev.dll"
@@ -143,9 +202,21 @@ if [ "$arch" = x64 ]; then
         "$work/after_killed.text"
 fi
 
-# Independently of the kit's own checks: the prefix's registry holds no test device and
-# no key container of the kit's.
-stop_wine
+# Independently of the kit's own checks: the prefix's registry holds no test device, no
+# key container and no certificate of the kit's (found by its subject's bytes in the
+# certificate blobs of the Root and TrustedPublisher stores, whose hex lines
+# system.reg folds).
+check "the prefix's wineserver stops" stop_wine
 check "the prefix holds no test device" bash -c '! grep -q "Enum\\\\\\\\ROOT\\\\\\\\PNPINSTALLTEST\\\\\\\\[0-9]" "$0/system.reg"' "$prefix"
 check "the prefix holds no key of the kit's" bash -c '! grep -qi "pnpinstall-test-kit" "$0/system.reg"' "$prefix"
+kit_certificates() { # STORE: how many of the kit's certificates the prefix's LocalMachine STORE holds
+    local subject; subject=$(printf 'pnpinstall test kit throwaway signer' | od -An -v -tx1 | xargs | tr ' ' ,)
+    sed -z 's/\\\n *//g' "$prefix/system.reg" | awk -v store="$1" -v subject="$subject" '
+        /^\[/ { inside = index($0, "[Software\\\\Microsoft\\\\SystemCertificates\\\\" store "\\\\Certificates\\\\") == 1 }
+        inside && /^"Blob"=hex:/ && index($0, subject) { found++ }
+        END { print found + 0 }'
+}
+for store in Root TrustedPublisher; do
+    check "the prefix's $store store holds no certificate of the kit's" test "$(kit_certificates "$store")" = 0
+done
 [ "$failures" -eq 0 ] || { echo "$failures kit check(s) failed" >&2; exit 1; }
