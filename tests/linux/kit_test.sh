@@ -96,9 +96,6 @@ if [ "$arch" = x64 ]; then
     FROM=$work run_kit again
     passed again
 
-    # An installer that waits for a person: the stand-in beside the kit's command, answering
-    # after ten minutes. Each case that installs is ended at its limit, and the kit goes on.
-    # The others take about a second each under Wine, and twice that on a busy machine.
     # Something of the kit's that it cannot remove: a file in its work folder that another
     # program holds open. The run names it as left, counts that as a failure and fails;
     # so does --cleanup, which also runs no case.
@@ -145,6 +142,9 @@ if [ "$arch" = x64 ]; then
     check "refusing: nothing left" left_nothing refusing
     [ "$failures" -eq "$before" ] || show refusing
 
+    # An installer that waits for a person: the stand-in beside the kit's command, answering
+    # after ten minutes. Each case that installs is ended at its limit, and the kit goes on.
+    # The others take about a second each under Wine, and twice that on a busy machine.
     export WINEDLLOVERRIDES=newdev=n,b NEWDEV_STANDIN_SLEEP_MS=600000
     run_kit hanging --case-limit 4
     before=$failures
