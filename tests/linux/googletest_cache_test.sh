@@ -1,17 +1,17 @@
 #!/usr/bin/env bash
-# googletest_cache_test.sh SCRIPTS_DIR
+# googletest_cache_test.sh SCRIPTS_DIR LLVM_VERSION
 # scripts/googletest's cache, in a cache folder of its own, for an ARM64 toolchain of the
 # test's own (a folder with a completion mark and a list of sources), with cmake replaced
 # by a stand-in that logs its calls and installs an empty package: googletest is built
 # once and then used as it is; it is built again, never used, once the toolchain's
 # revision or its sources change, and after a build that did not finish.
 set -euo pipefail
-[ $# -eq 1 ] || { echo "usage: googletest_cache_test.sh SCRIPTS_DIR" >&2; exit 2; }
-googletest=$(realpath "$1")/googletest
+[ $# -eq 2 ] || { echo "usage: googletest_cache_test.sh SCRIPTS_DIR LLVM_VERSION" >&2; exit 2; }
+googletest=$(realpath "$1")/googletest llvm=$2 # the installed LLVM, whose packages the script asks about
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/pnpinstall-googletest.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-mkdir "$work/bin" "$work/toolchain-llvm16"
+mkdir "$work/bin" "$work/toolchain-llvm$llvm"
 # cmake -S ... -DCMAKE_INSTALL_PREFIX=FOLDER ... | --build | --install: logged; the install
 # makes FOLDER's package files, unless $FAIL says the build fails.
 cat >"$work/bin/cmake" <<'STANDIN'
@@ -25,8 +25,8 @@ if [ "$1" = --install ]; then
 fi
 STANDIN
 chmod +x "$work/bin/cmake"
-echo 2 >"$work/toolchain-llvm16/complete"
-echo "mingw-w64 10.0.0-3" >"$work/toolchain-llvm16/source-packages"
+echo 2 >"$work/toolchain-llvm$llvm/complete"
+echo "mingw-w64 10.0.0-3" >"$work/toolchain-llvm$llvm/source-packages"
 touch "$work/toolchain.cmake"
 
 failures=0
@@ -39,7 +39,7 @@ run() {
     local name=$1 status=0; shift
     : >"$work/$name.calls"
     env PATH="$work/bin:$PATH" CALLS="$work/$name.calls" FAIL= PNPINSTALL_CACHE="$work/cache" "$@" \
-        "$googletest" arm64 16 "$work/toolchain.cmake" "$work/toolchain-llvm16" >"$work/$name.out" 2>"$work/$name.err" ||
+        "$googletest" arm64 "$llvm" "$work/toolchain.cmake" "$work/toolchain-llvm$llvm" >"$work/$name.out" 2>"$work/$name.err" ||
         status=$?
     echo "$status" >"$work/$name.status"
 }
@@ -51,9 +51,9 @@ usable() { test "$(cat "$work/$1.status")" = 0 -a -f "$(package "$1")/lib/cmake/
 cases=(
     first          ":"                                                                       built
     again          ":"                                                                       reused
-    new_revision   "rm $work/toolchain-llvm16/complete && echo 3 >$work/toolchain-llvm16/complete" built
+    new_revision   "rm $work/toolchain-llvm$llvm/complete && echo 3 >$work/toolchain-llvm$llvm/complete" built
     same_again     ":"                                                                       reused
-    new_sources    "echo 'mingw-w64 12.0.0-1' >$work/toolchain-llvm16/source-packages"       built
+    new_sources    "echo 'mingw-w64 12.0.0-1' >$work/toolchain-llvm$llvm/source-packages"       built
     interrupted    "rm $work/cache/googletest-*/complete"                                    built
 )
 for ((i = 0; i < ${#cases[@]}; i += 3)); do
@@ -64,16 +64,17 @@ for ((i = 0; i < ${#cases[@]}; i += 3)); do
         check "$name: googletest is built" built "$name"
         check "$name: its completion mark names the toolchain's revision and sources" \
             bash -c 'grep -qx "arm64 toolchain .* revision $(cat "$1/complete")" "$0/complete" && grep -qxFf "$1/source-packages" "$0/complete"' \
-            "$(package "$name")" "$work/toolchain-llvm16"
+            "$(package "$name")" "$work/toolchain-llvm$llvm"
     else
         check "$name: the built googletest is used as it is" bash -c '! grep -q . "$0" && ! grep -q . "$1"' \
             "$work/$name.calls" "$work/$name.err"
     fi
     check "$name: prints the package's folder" usable "$name"
+    [ "$(cat "$work/$name.status")" = 0 ] || sed "s/^/  $name said: /" "$work/$name.err"
 done
 
 # A build that fails: the script fails, and the next run builds again rather than use it.
-rm "$work/toolchain-llvm16/complete" && echo 4 >"$work/toolchain-llvm16/complete"
+rm "$work/toolchain-llvm$llvm/complete" && echo 4 >"$work/toolchain-llvm$llvm/complete"
 run failing FAIL=1
 check "a failed build: the script fails, printing no folder" test "$(cat "$work/failing.status")" != 0 -a ! -s "$work/failing.out"
 run after_failing
