@@ -15,6 +15,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -32,24 +33,24 @@ const std::string testsFolder = ownDirectory();
 const std::string kitFolder = fullPath(testsFolder + "..\\");
 
 // Prints each line as it comes (UTF-16 to a console, UTF-8 to a pipe or file) and keeps
-// it in the report file, so that a run that is killed leaves what it had found.
+// it in the report file, so that a run that is killed leaves what it had found. The
+// console, the pipe and the file get the same line, line end included.
 class Report {
 public:
     explicit Report(const std::string &path) : file(fs::path(widen(path)), std::ios::binary | std::ios::trunc) {}
 
     void line(const std::string &text = {})
     {
+        const std::string ended = text + "\r\n";
         HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
         DWORD mode, written;
         if (GetConsoleMode(out, &mode)) {
-            const std::wstring wide = widen(text + "\r\n");
+            const std::wstring wide = widen(ended);
             WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
         } else {
-            std::fwrite(text.data(), 1, text.size(), stdout);
-            std::fputs("\n", stdout);
-            std::fflush(stdout);
+            WriteFile(out, ended.data(), static_cast<DWORD>(ended.size()), &written, nullptr);
         }
-        file << text << "\r\n";
+        file << ended;
         file.flush();
     }
 
@@ -214,9 +215,24 @@ std::vector<std::string> setupLogSince(uintmax_t from)
     return lines;
 }
 
-std::vector<std::string> caseNames()
+// Runs the kit's test program. One that cannot be started (taken away by antivirus
+// software, say) is a failure to report, not the end of the run and its clean-up.
+ProgramRun runTestProgram(const std::string &arguments, DWORD limitMs)
 {
-    ProgramRun list = runProgram(testsFolder + "install_test.exe", "install_test --gtest_list_tests", testsFolder, 60000);
+    try {
+        return runProgram(testsFolder + "install_test.exe", "install_test " + arguments, testsFolder, limitMs);
+    } catch (const std::exception &error) {
+        ProgramRun failed;
+        failed.status = ERROR_FILE_NOT_FOUND;
+        failed.err = testsFolder + "install_test.exe did not start: " + error.what() + "\n";
+        return failed;
+    }
+}
+
+// The cases the test program lists; with nothing listed, why.
+std::vector<std::string> caseNames(std::string &why)
+{
+    ProgramRun list = runTestProgram("--gtest_list_tests", 60000);
     std::vector<std::string> names;
     std::istringstream lines(list.out);
     std::string suite;
@@ -230,6 +246,9 @@ std::vector<std::string> caseNames()
         else
             names.push_back(suite + line.substr(line.find_first_not_of(' ')));
     }
+    if (names.empty())
+        why = !list.err.empty() ? list.err.substr(0, list.err.find_first_of("\r\n"))
+                                : testsFolder + "install_test.exe lists none";
     return names;
 }
 
@@ -243,8 +262,7 @@ void runCase(const std::string &name, DWORD limitSeconds, Report &report, Outcom
 {
     const uintmax_t logBefore = setupLogSize();
     const ULONGLONG start = GetTickCount64();
-    ProgramRun run = runProgram(testsFolder + "install_test.exe",
-                                "install_test --gtest_color=no --gtest_filter=" + name, testsFolder, limitSeconds * 1000);
+    ProgramRun run = runTestProgram("--gtest_color=no --gtest_filter=" + name, limitSeconds * 1000);
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f s", (GetTickCount64() - start) / 1000.0);
 
@@ -385,9 +403,11 @@ int main(int argc, char *argv[])
 
     SetEnvironmentVariableW(L"PNPINSTALL_TEST_REAL_INSTALL", L"1");
     Outcome outcome;
-    const std::vector<std::string> names = caseNames();
+    std::string whyNoCases;
+    const std::vector<std::string> names = caseNames(whyNoCases);
     if (names.empty()) {
-        report.line("FAIL  " + testsFolder + "install_test.exe lists no cases");
+        report.line("FAIL  no cases ran");
+        report.line("      " + whyNoCases);
         ++outcome.failed;
     }
     for (const std::string &name : names)
