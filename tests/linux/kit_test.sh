@@ -96,6 +96,30 @@ if [ "$arch" = x64 ]; then
     FROM=$work run_kit again
     passed again
 
+    # A kit whose test program is gone (antivirus software takes programs away): no case
+    # runs, and the run fails, saying why, after its clean-up.
+    mv "$kit/tests/install_test.exe" "$work/install_test.exe"
+    run_kit no_cases
+    mv "$work/install_test.exe" "$kit/tests/install_test.exe"
+    before=$failures
+    check "no_cases: status not 0" test "$(cat "$work/no_cases.status")" != 0
+    check "no_cases: says no cases ran, and why" \
+        bash -c 'grep -A1 -x "FAIL  no cases ran" "$0" | grep -q "^      .*install_test\.exe did not start"' "$work/no_cases.text"
+    check "no_cases: the last line counts it as failed" test "$(last_line no_cases)" = "1 passed, 1 failed, 0 skipped"
+    check "no_cases: clean-up done, nothing left" left_nothing no_cases
+    [ "$failures" -eq "$before" ] || show no_cases
+
+    # At a console, each line of the report is a line of the screen: --cleanup in a
+    # pseudo-terminal, which Wine's console host draws on (its cursor and erase sequences
+    # taken out), as wide as no line of it needs wrapping.
+    (cd "$kit" && WINEPREFIX=$prefix WINEDEBUG=-all LC_ALL=C.UTF-8 WINEDLLOVERRIDES=mscoree,mshtml= timeout -k 10 120 \
+        script -qefc 'stty cols 1000 rows 100; wine cmd /c run-tests.cmd --cleanup' /dev/null </dev/null) >"$work/console.raw" 2>&1 || true
+    sed 's/\x1b\[[0-9;?]*[A-Za-z]//g' "$work/console.raw" | tr -d '\r' | sed '${/^$/d}' >"$work/console.text"
+    echo 0 >"$work/console.status"
+    before=$failures
+    check "at a console, each report line is a line of its own" cmp <(tr -d '\r' <"$kit/test-report.txt") "$work/console.text"
+    [ "$failures" -eq "$before" ] || show console
+
     # Something of the kit's that it cannot remove: a file in its work folder that another
     # program holds open. The run names it as left, counts that as a failure and fails;
     # so does --cleanup, which also runs no case.
