@@ -4,9 +4,10 @@
 # it, unpacked into a folder whose path holds a space and Cyrillic letters, and run with
 # run-tests.cmd under Wine (WINE_RUN: scripts/wine-run or scripts/arm64-wine) in a prefix
 # of its own. The run passes, with what needs Windows skipped and named, and leaves
-# nothing behind. For x64 also: twice in a row; a case that hangs is ended and reported,
-# and the clean-up still done; a run killed halfway is cleaned up by --cleanup, and by
-# the next run.
+# nothing behind. For x64 also: twice in a row, the second from another folder; a kit
+# without its test program, something it cannot remove, an installer that refuses, a
+# case that hangs; a console; a run killed halfway, cleaned up by --cleanup, and by the
+# next run.
 set -euo pipefail
 [ $# -eq 5 ] || { echo "usage: kit_test.sh ARCH BUILD_DIR KIT_NAME WINE_RUN PREFIX" >&2; exit 2; }
 arch=$1 build=$(realpath "$2") kit_name=$3 wine_run=$(realpath "$4") prefix=$(realpath -m "$5")
