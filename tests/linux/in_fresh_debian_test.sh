@@ -12,7 +12,7 @@ script=$(realpath "$1/in-fresh-debian")
 [ "$(id -u)" -eq 0 ] || { echo "skipped: scripts/in-fresh-debian needs root (chroot and mounts)"; exit 77; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/pnpinstall-fresh.XXXXXX")
-trap 'findmnt -rn -o TARGET | grep "^$work/" | sort -r | xargs -r umount -l; rm -rf --one-file-system "$work"' EXIT
+trap '{ findmnt -rn -o TARGET | grep "^$work/" | sort -r | xargs -r umount -l; } || true; rm -rf --one-file-system "$work"' EXIT
 
 # The prepared root: what a command here needs, and the folders the script mounts on.
 prepared=$work/prepared
