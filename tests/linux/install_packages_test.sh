@@ -11,13 +11,23 @@ install_packages=$(realpath "$1")/install-packages
 work=$(mktemp -d "${TMPDIR:-/tmp}/pnpinstall-packages.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/bin"
-# dpkg-query -W -f=... PACKAGE: installed unless named in $MISSING.
+# dpkg-query -W -f='${Package} ${Status}\n' PACKAGE...: each installed unless named in
+# $MISSING, which it answers as dpkg does for a package it does not know (on stderr, and
+# with status 1) or, for those named in $REMOVED, one removed with its configuration kept.
 cat >"$work/bin/dpkg-query" <<'STANDIN'
-#!/bin/sh
-for package; do :; done
-echo "dpkg-query $package" >>"$CALLS"
-case " $MISSING " in *" $package "*) exit 1 ;; esac
-printf 'install ok installed'
+#!/bin/bash
+echo "dpkg-query $*" >>"$CALLS"
+status=0
+for package in "${@:3}"; do
+    case " $MISSING " in
+        *" $package "*) echo "dpkg-query: no packages found matching $package" >&2; status=1 ;;
+        *) case " ${REMOVED:-} " in
+               *" $package "*) echo "$package deinstall ok config-files" ;;
+               *) echo "$package install ok installed" ;;
+           esac ;;
+    esac
+done
+exit $status
 STANDIN
 printf '#!/bin/sh\necho "apt-get $*" >>"$CALLS"\n' >"$work/bin/apt-get"
 chmod +x "$work/bin/"*
@@ -36,7 +46,7 @@ run_case() { # NAME OS_RELEASE MISSING EXPECTED [without npm]
     [ "${5:-}" != "without npm" ] || path=$work/bin
     printf '%s\n' "$2" >"$work/$name.os-release"
     : >"$work/$name.calls"
-    output=$(env PATH="$path" CALLS="$work/$name.calls" MISSING="$missing" \
+    output=$(env PATH="$path" CALLS="$work/$name.calls" MISSING="$missing" REMOVED="${REMOVED:-}" \
              PNPINSTALL_OS_RELEASE="$work/$name.os-release" "$install_packages" 2>&1) && status=0 || status=$?
     calls=$(cat "$work/$name.calls")
     local apt; apt=$(grep '^apt-get install' <<<"$calls" | sed 's/.*--no-install-recommends //') || true
@@ -60,4 +70,5 @@ run_case debian_12_llvm $'ID=debian\nVERSION_CODENAME=bookworm' "clang-16 lld-16
 run_case debian_13_llvm $'ID=debian\nVERSION_CODENAME=trixie'   "clang-19 wine"  "installs: clang-19 wine"
 run_case debian_nodejs   $'ID=debian\nVERSION_CODENAME=bookworm' "nodejs npm" "installs: nodejs npm" "without npm"
 run_case nodejs_with_npm $'ID=debian\nVERSION_CODENAME=trixie'   "nodejs npm" "installs: nodejs"
+REMOVED="wine yq" run_case removed_kept_config $'ID=debian\nVERSION_CODENAME=trixie' "" "installs: wine yq"
 [ "$failures" -eq 0 ] || { echo "$failures install-packages case(s) failed" >&2; exit 1; }
