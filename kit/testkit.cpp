@@ -15,8 +15,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
 #include <ctime>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
