@@ -75,7 +75,8 @@ refused "$signed" "signing without a certificate" "needs PNPINSTALL_SIGN_PFX" --
 sed -i 's/printf("success\\n")/printf("done\\n")/' "$second/pnpinstall/main.cpp"
 toolchain=$(awk -F= '/^PNPINSTALL_ARM64_TOOLCHAIN:/ { print $2 }' "$(dirname "${built[arm64]}")/../CMakeCache.txt")
 mkdir -p "$work/elsewhere/home" && ln -s "$(dirname "$toolchain")" "$work/elsewhere/cache"
-started first release "$first"
+# The first with ccache's log: which compilations went through the compile cache.
+started first env CCACHE_LOGFILE="$work/ccache.log" "$first/scripts/release"
 started second env HOME="$work/elsewhere/home" PNPINSTALL_CACHE="$work/elsewhere/cache" "$second/scripts/release"
 finished second && status=0 || status=$?
 check "second unsigned release, by another builder elsewhere, uncommitted edits aside" test "$status" -eq 0
@@ -85,6 +86,9 @@ finished first && status=0 || status=$?
 check "unsigned release" test "$status" -eq 0
 [ "$status" -eq 0 ] || sed 's/^/  /' "$work/first.out"
 check "unsigned release: says so" has "$(tail -1 "$work/first.out")" 'UNSIGNED'
+check "the command is compiled, never taken from the compile cache" \
+    bash -c '! grep -q "Source file: .*/pnpinstall/main\.cpp$" "$0"' "$work/ccache.log"
+check "the test programs go through the compile cache" grep -q "Source file: .*/install_test\.cpp$" "$work/ccache.log"
 check "two releases, identical SHA256SUMS" cmp "$first/dist/SHA256SUMS" "$second/dist/SHA256SUMS"
 release_files="SHA256SUMS $(kit arm64).zip $(kit x64).zip $(name arm64).zip $(name x64).zip "
 check "dist/ holds the two zips, the two test kits and SHA256SUMS only" \
