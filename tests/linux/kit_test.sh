@@ -55,6 +55,12 @@ show() {
     [ ! -s "$work/$1.err" ] || { echo "  and on standard error:"; sed 's/^/  ! /' "$work/$1.err"; }
 }
 last_line() { tail -1 "$work/$1.text"; }
+# tally NAME [FAILED]: the last line as the report's PASS, FAIL and SKIP lines count it,
+# with FAILED failures where given.
+tally() {
+    local text=$work/$1.text
+    echo "$(grep -c '^PASS  ' "$text") passed, ${2:-$(grep -c '^FAIL  ' "$text")} failed, $(grep -c '^SKIP  ' "$text") skipped"
+}
 # The run's clean-up, after its cases (a run also removes what an earlier one left, first),
 # ends with nothing left.
 left_nothing() { [ -n "$(sed -n '/^Removed/,$p' "$work/$1.text" | grep -x 'Left on this machine: nothing')" ]; }
@@ -82,8 +88,7 @@ passed() { # NAME
     check "$name: each skipped case says why" each_skip_says_why "$work/$name.text"
     check "$name: what needs Windows is skipped under Wine, and nothing else" \
         test "$(grep -cE '^SKIP  .*(PlantedNewdev|WindowsAnswers|Catalog)' "$work/$name.text") $(grep -c '^SKIP  ' "$work/$name.text")" = "7 7"
-    check "$name: the last line counts the cases the report lists" test "$(last_line "$name")" = \
-        "$(grep -c '^PASS  ' "$work/$name.text") passed, $(grep -c '^FAIL  ' "$work/$name.text") failed, $(grep -c '^SKIP  ' "$work/$name.text") skipped"
+    check "$name: the last line counts the cases the report lists" test "$(last_line "$name")" = "$(tally "$name")"
     check "$name: nothing left on the machine" left_nothing "$name"
     [ "$failures" -eq "$before" ] || show "$name"
 }
@@ -139,8 +144,7 @@ if [ "$arch" = x64 ]; then
             bash -c 'sed -n "/^Removed/,\$p" "$0" | sed -n "/^LEFT on this machine:/,/^$/p" | grep -q "^      folder .*work$"' \
             "$work/$name.text"
     done
-    check "held: counts the clean-up as failed" test "$(last_line held)" = \
-        "$(grep -c '^PASS  ' "$work/held.text") passed, 1 failed, $(grep -c '^SKIP  ' "$work/held.text") skipped"
+    check "held: counts the clean-up as failed" test "$(last_line held)" = "$(tally held 1)"
     check "held_cleanup: runs no case" bash -c '! grep -qE "^(PASS|SKIP)  " "$0"' "$work/held_cleanup.text"
     [ "$failures" -eq "$before" ] || { show held; show held_cleanup; }
 
@@ -158,8 +162,7 @@ if [ "$arch" = x64 ]; then
         open && /: Failure$/ { failure = 1 }
         open && /^      what Windows. installer logged meanwhile/ { logged = 1 }
         END { exit open && !(failure && logged) }' "$work/refusing.text"
-    check "refusing: the last line counts them" test "$(last_line refusing)" = \
-        "$(grep -c '^PASS  ' "$work/refusing.text") passed, 3 failed, $(grep -c '^SKIP  ' "$work/refusing.text") skipped"
+    check "refusing: the last line counts them" test "$(last_line refusing)" = "$(tally refusing 3)"
     check "refusing: nothing left" left_nothing refusing
     [ "$failures" -eq "$before" ] || show refusing
 
