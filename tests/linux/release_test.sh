@@ -74,10 +74,14 @@ refused "$signed" "signing without a certificate" "needs PNPINSTALL_SIGN_PFX" --
 # and over an earlier dist/, which it replaces.
 sed -i 's/printf("success\\n")/printf("done\\n")/' "$second/pnpinstall/main.cpp"
 toolchain=$(awk -F= '/^PNPINSTALL_ARM64_TOOLCHAIN:/ { print $2 }' "$(dirname "${built[arm64]}")/../CMakeCache.txt")
-mkdir -p "$work/elsewhere/home" && ln -s "$(dirname "$toolchain")" "$work/elsewhere/cache"
+# That path is the same on every run, beside the build tree, so that the compile cache
+# keeps what the test programs compile to there (the command is compiled afresh anyway):
+# a path of its own each time made every run compile the ARM64 test programs again.
+cache_elsewhere=$(realpath "$(dirname "${built[x64]}")/..")/cache-elsewhere
+mkdir -p "$work/elsewhere/home" && ln -sfn "$(dirname "$toolchain")" "$cache_elsewhere"
 # The first with ccache's log: which compilations went through the compile cache.
 started first env CCACHE_LOGFILE="$work/ccache.log" "$first/scripts/release"
-started second env HOME="$work/elsewhere/home" PNPINSTALL_CACHE="$work/elsewhere/cache" "$second/scripts/release"
+started second env HOME="$work/elsewhere/home" PNPINSTALL_CACHE="$cache_elsewhere" "$second/scripts/release"
 finished second && status=0 || status=$?
 check "second unsigned release, by another builder elsewhere, uncommitted edits aside" test "$status" -eq 0
 [ "$status" -eq 0 ] || sed 's/^/  /' "$work/second.out"
