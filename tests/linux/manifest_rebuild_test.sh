@@ -10,7 +10,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/pnpinstall-manifest.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cp -r "$source_dir/CMakeLists.txt" "$source_dir/cmake" "$source_dir/pnpinstall" "$work/"
 build() { cmake --build "$work/build" --target pnpinstall >>"$work/build.log" 2>&1 || { cat "$work/build.log" >&2; exit 1; }; }
-cmake -S "$work" -B "$work/build" --toolchain "$work/cmake/x86_64-w64-mingw32.cmake" \
+cmake -S "$work" -B "$work/build" -G Ninja --toolchain "$work/cmake/x86_64-w64-mingw32.cmake" \
     -DCMAKE_BUILD_TYPE="$build_type" -DBUILD_TESTING=OFF >"$work/build.log" 2>&1 || { cat "$work/build.log" >&2; exit 1; }
 build
 sleep 1 # a later modification time than the first build's outputs

@@ -9,7 +9,7 @@ source_dir=$1 build_type=$2 exe=$3 toolchain=$4; shift 4
 rebuild=$(mktemp -d "${TMPDIR:-/tmp}/pnpinstall-rebuild.XXXXXX")
 trap 'rm -rf "$rebuild"' EXIT
 log=$rebuild/build.log
-cmake -S "$source_dir" -B "$rebuild/elsewhere/build" -G "Unix Makefiles" \
+cmake -S "$source_dir" -B "$rebuild/elsewhere/build" -G Ninja \
     --toolchain "$toolchain" -DCMAKE_BUILD_TYPE="$build_type" -DBUILD_TESTING=OFF "$@" >"$log" 2>&1 &&
     cmake --build "$rebuild/elsewhere/build" --target pnpinstall >>"$log" 2>&1 ||
     { cat "$log" >&2; echo "the second build failed" >&2; exit 1; }
