@@ -114,7 +114,7 @@ if [ "$arch" = x64 ]; then
     # At a console, each line of the report is a line of the screen: --cleanup in a
     # pseudo-terminal, which Wine's console host draws on (its cursor and erase sequences
     # taken out), as wide as no line of it needs wrapping.
-    (cd "$kit" && WINEPREFIX=$prefix WINEDEBUG=-all LC_ALL=C.UTF-8 WINEDLLOVERRIDES=mscoree,mshtml= timeout -k 10 120 \
+    (cd "$kit" && WINEPREFIX=$prefix WINEDEBUG=-all LC_ALL=C.UTF-8 WINEDLLOVERRIDES=mscoree,mshtml,winemenubuilder.exe= timeout -k 10 120 \
         script -qefc 'stty cols 1000 rows 100; wine cmd /c run-tests.cmd --cleanup' /dev/null </dev/null) >"$work/console.raw" 2>&1 || true
     sed 's/\x1b\[[0-9;?]*[A-Za-z]//g' "$work/console.raw" | tr -d '\r' | sed '${/^$/d}' >"$work/console.text"
     echo 0 >"$work/console.status"
